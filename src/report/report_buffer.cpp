@@ -68,37 +68,81 @@ void ResetBuffer(ReportBuffer* buffer) {
     buffer->failed = false;
 }
 
-static void AppendEscapedUtf8(ReportBuffer* buffer, const unsigned char* bytes, int count) {
-    for (int i = 0; i < count; ++i) {
-        unsigned char b = bytes[i];
+// Appends a run of bytes that need no escaping with exactly the outcome of appending them one
+// by one: whatever fits in the current block below the ceiling is copied at once, and the byte
+// that does not goes through AppendBytes, which grows the block or refuses as a one-byte append
+// would. So the text, the growth steps and the point of failure are those of single-byte pieces.
+static void AppendPlainRun(ReportBuffer* buffer, const char* bytes, UINT32 count) {
+    while (count != 0 && !buffer->failed) {
+        UINT32 room = 0;
+        if (buffer->data != NULL) {
+            UINT32 limit =
+                buffer->capacity < kReportBufferCeiling ? buffer->capacity : kReportBufferCeiling;
+            room = limit - 1 - buffer->length;
+        }
+        if (room == 0) {
+            AppendBytes(buffer, bytes, 1);
+            ++bytes;
+            --count;
+            continue;
+        }
+        UINT32 chunk = count < room ? count : room;
+        memcpy(buffer->data + buffer->length, bytes, chunk);
+        buffer->length += chunk;
+        buffer->data[buffer->length] = 0;
+        bytes += chunk;
+        count -= chunk;
+    }
+}
+
+// Quotation mark, backslash and control bytes become escapes; every other byte, DEL and the
+// bytes of multi-byte sequences included, is copied as it is.
+static void AppendEscapedUtf8(ReportBuffer* buffer, const char* bytes, UINT32 count) {
+    UINT32 runStart = 0;
+    for (UINT32 i = 0; i < count; ++i) {
+        unsigned char b = (unsigned char)bytes[i];
+        if (b != 0x22 && b != 0x5C && b >= 0x20) {
+            continue;
+        }
+        AppendPlainRun(buffer, bytes + runStart, i - runStart);
+        runStart = i + 1;
         if (b == 0x22) {
             AppendBytes(buffer, "\\\"", 2);
         } else if (b == 0x5C) {
             AppendBytes(buffer, "\\\\", 2);
-        } else if (b < 0x20) {
+        } else {
             char escape[6] = {'\\', 'u', '0', '0', kHexDigits[b >> 4], kHexDigits[b & 0xF]};
             AppendBytes(buffer, escape, 6);
-        } else {
-            AppendBytes(buffer, &b, 1);
         }
     }
+    AppendPlainRun(buffer, bytes + runStart, count - runStart);
 }
 
 void AppendJsonString(ReportBuffer* buffer, const WCHAR* wideText) {
     AppendBytes(buffer, "\"", 1);
+    if (buffer->failed) {
+        // Nothing more can be appended; spare the conversion.
+        return;
+    }
     int units = wideText == NULL ? 0 : lstrlenW(wideText);
-    if ((UINT32)units > kMaxJsonStringUnits) {
+    if (units > (int)kMaxJsonStringUnits) {
         units = kMaxJsonStringUnits;
     }
-    if (units > 0) {
-        int size = WideCharToMultiByte(CP_UTF8, 0, wideText, units, NULL, 0, NULL, NULL);
+    // An empty text never reaches the converter, and neither does a failed size query: a second
+    // call with an output size of 0 would be a size query again, not a conversion.
+    int size =
+        units == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, wideText, units, NULL, 0, NULL, NULL);
+    if (size > 0) {
         char* scratch = (char*)reportHeap->alloc((SIZE_T)size + 1);
         if (scratch == NULL) {
             buffer->failed = true;
             return;
         }
+        // Only the bytes this conversion reports are walked.
         int written = WideCharToMultiByte(CP_UTF8, 0, wideText, units, scratch, size, NULL, NULL);
-        AppendEscapedUtf8(buffer, (const unsigned char*)scratch, written);
+        if (written > 0) {
+            AppendEscapedUtf8(buffer, scratch, (UINT32)written);
+        }
         reportHeap->free(scratch);
     }
     AppendBytes(buffer, "\"", 1);

@@ -4,3 +4,19 @@
 
 // Appends the whole report; the build succeeded iff buffer->failed is clear.
 void BuildReport(ReportBuffer* buffer);
+
+// Room for the system-events query, terminator included.
+const int kEventsQueryUnits = 512;
+
+// Formats the system-events query for a build at `now` (UTC): the System
+// log's errors and warnings since midnight UTC of the date seven days earlier.
+void FormatSystemEventsQuery(const FILETIME* now, WCHAR query[kEventsQueryUnits]);
+
+// The clock behind the report, swappable so that tests can pin the time.
+// Production uses GetSystemTime and GetSystemTimeAsFileTime.
+struct ReportClock {
+    void(WINAPI* systemTime)(LPSYSTEMTIME time);
+    void(WINAPI* systemTimeAsFileTime)(LPFILETIME time);
+};
+extern const ReportClock kSystemClock;
+extern const ReportClock* reportClock;

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "clock.h"
+#include "report_store.h"
+#include "token.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace zeq {
+
+struct ServiceSettings {
+    std::string address = "127.0.0.1";
+    int port = 443;            // 0: any free port (reported by bind())
+    std::string certFile;      // certificate chain, PEM; empty with keyFile: plain HTTP
+    std::string keyFile;       // private key, PEM
+    int readTimeoutSeconds = 10;  // longest silence from a client
+    int bodyTimeoutSeconds = 120; // longest time for a whole report body
+    int threads = 32;
+    int retentionDays = 30;
+    std::string operatorName;
+};
+
+bool isLoopbackAddress(const std::string& address);
+
+// The HTTP(S) service: GET /api/token.php, POST /api/report.php, GET /privacy.php.
+// Plain HTTP is only for a loopback address behind a reverse proxy, and then the
+// client address is taken from the proxy's X-Forwarded-For.
+class CollectionService {
+  public:
+    CollectionService(ServiceSettings settings, ReportStore& store, const TokenAuthority& tokens,
+                      Clock clock);
+    ~CollectionService();
+    CollectionService(const CollectionService&) = delete;
+    CollectionService& operator=(const CollectionService&) = delete;
+
+    // Loads the certificate and binds the listening socket; returns the port.
+    // Throws std::runtime_error with a message for the technician.
+    int bind();
+    // Serves until stop(); in-flight requests finish before it returns.
+    void run();
+    // Stops accepting; safe from any thread. A no-op before run() has started.
+    void stop();
+
+    bool usesTls() const {
+        return !settings_.certFile.empty();
+    }
+
+  private:
+    struct Handlers;
+
+    ServiceSettings settings_;
+    ReportStore& store_;
+    const TokenAuthority& tokens_;
+    Clock clock_;
+    std::unique_ptr<httplib::Server> server_;
+    std::unique_ptr<Handlers> handlers_;
+};
+
+} // namespace zeq

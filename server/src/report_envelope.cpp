@@ -1,0 +1,325 @@
+#include "report_envelope.h"
+
+#include <array>
+
+#include <nlohmann/json.hpp>
+
+#include "utf8.h"
+
+namespace zeq {
+
+namespace {
+
+// Envelope members, in the order their problems are reported.
+enum Member { SchemaVersion, ClientVersion, Consent, ReportId, CollectedAt, Elevated, Sections };
+constexpr std::array<std::string_view, 7> kMemberNames = {
+    "schema_version", "client_version", "consent", "report_id", "collected_at", "elevated",
+    "sections"};
+constexpr std::array<ReportProblem, 7> kMemberProblems = {
+    ReportProblem::SchemaVersion, ReportProblem::ClientVersion, ReportProblem::Consent,
+    ReportProblem::ReportId,      ReportProblem::CollectedAt,   ReportProblem::Elevated,
+    ReportProblem::Sections};
+
+constexpr std::size_t kMaxClientVersionBytes = 64;
+
+enum class Kind { Null, Boolean, Integer, Float, String, Object, Array };
+
+struct Value {
+    Kind kind;
+    bool flag = false;           // Boolean
+    bool isOne = false;          // Integer equal to 1
+    std::string_view text = {};  // String
+};
+
+bool isClientVersion(std::string_view text) {
+    if (text.empty() || text.size() > kMaxClientVersionBytes) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < 0x21 || c > 0x7E) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Walks the parser's events without building a tree, so a 2 MiB report costs
+// no more memory than its bytes and deep nesting cannot exhaust the stack.
+// Depth 1 holds the envelope's members, depth 2 the elements of "sections",
+// depth 3 the members of one section.
+class EnvelopeSax {
+  public:
+    using json = nlohmann::json;
+
+    bool null() {
+        return value({Kind::Null});
+    }
+    bool boolean(bool v) {
+        return value({Kind::Boolean, v});
+    }
+    bool number_integer(json::number_integer_t v) {
+        return value({Kind::Integer, false, v == 1});
+    }
+    bool number_unsigned(json::number_unsigned_t v) {
+        return value({Kind::Integer, false, v == 1});
+    }
+    bool number_float(json::number_float_t, const json::string_t&) {
+        return value({Kind::Float});
+    }
+    bool string(json::string_t& v) {
+        return value({Kind::String, false, false, v});
+    }
+    bool binary(json::binary_t&) {
+        return value({Kind::Null});
+    }
+    bool start_object(std::size_t) {
+        value({Kind::Object});
+        ++depth_;
+        return true;
+    }
+    bool start_array(std::size_t) {
+        value({Kind::Array});
+        ++depth_;
+        return true;
+    }
+    bool end_object() {
+        --depth_;
+        if (depth_ == 2 && inSection_) {
+            inSection_ = false;
+            if (!sectionHasName_ || !sectionHasRows_) {
+                bad_[Sections] = true;
+            }
+        }
+        return true;
+    }
+    bool end_array() {
+        --depth_;
+        if (depth_ == 1 && inSections_) {
+            inSections_ = false;
+        }
+        return true;
+    }
+    bool key(json::string_t& k) {
+        if (depth_ == 1) {
+            memberKey_ = k;
+        } else if (depth_ == 3 && inSection_) {
+            sectionKey_ = k;
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+        parseFailed_ = true;
+        return false;
+    }
+
+    EnvelopeCheck result() const {
+        EnvelopeCheck check;
+        if (parseFailed_) {
+            check.problem = ReportProblem::NotJson;
+            return check;
+        }
+        if (!rootIsObject_) {
+            check.problem = ReportProblem::NotObject;
+            return check;
+        }
+        for (std::size_t m = 0; m < kMemberNames.size(); ++m) {
+            bool sectionsShort = m == Sections && sectionCount_ != kReportSectionCount;
+            if (!seen_[m] || bad_[m] || sectionsShort) {
+                check.problem = kMemberProblems[m];
+                return check;
+            }
+        }
+        check.reportId = reportId_;
+        return check;
+    }
+
+  private:
+    bool value(const Value& v) {
+        if (depth_ == 0) {
+            rootIsObject_ = v.kind == Kind::Object;
+        } else if (depth_ == 1) {
+            member(v);
+        } else if (depth_ == 2 && inSections_) {
+            sectionElement(v);
+        } else if (depth_ == 3 && inSection_) {
+            sectionMember(v);
+        }
+        return true;
+    }
+
+    void member(const Value& v) {
+        std::size_t m = 0;
+        while (m < kMemberNames.size() && kMemberNames[m] != memberKey_) {
+            ++m;
+        }
+        if (m == kMemberNames.size()) {
+            return; // members the server does not use are left alone
+        }
+        bool ok = false;
+        switch (static_cast<Member>(m)) {
+        case SchemaVersion:
+            ok = v.kind == Kind::Integer && v.isOne;
+            break;
+        case ClientVersion:
+            ok = v.kind == Kind::String && isClientVersion(v.text);
+            break;
+        case Consent:
+            ok = v.kind == Kind::Boolean && v.flag;
+            break;
+        case ReportId:
+            ok = v.kind == Kind::String && isReportId(v.text);
+            if (ok) {
+                reportId_ = std::string(v.text);
+            }
+            break;
+        case CollectedAt:
+            ok = v.kind == Kind::String && isCollectedAt(v.text);
+            break;
+        case Elevated:
+            ok = v.kind == Kind::Boolean;
+            break;
+        case Sections:
+            ok = v.kind == Kind::Array;
+            inSections_ = ok && !seen_[m];
+            break;
+        }
+        if (!ok || seen_[m]) {
+            bad_[m] = true;
+        }
+        seen_[m] = true;
+    }
+
+    void sectionElement(const Value& v) {
+        ++sectionCount_;
+        if (v.kind != Kind::Object) {
+            bad_[Sections] = true;
+            return;
+        }
+        inSection_ = true;
+        sectionHasName_ = false;
+        sectionHasRows_ = false;
+    }
+
+    void sectionMember(const Value& v) {
+        if (sectionKey_ == "name") {
+            bad_[Sections] = bad_[Sections] || sectionHasName_ || v.kind != Kind::String;
+            sectionHasName_ = true;
+        } else if (sectionKey_ == "rows") {
+            bad_[Sections] = bad_[Sections] || sectionHasRows_ || v.kind != Kind::Array;
+            sectionHasRows_ = true;
+        }
+    }
+
+    int depth_ = 0;
+    bool parseFailed_ = false;
+    bool rootIsObject_ = false;
+    std::string memberKey_;
+    std::string sectionKey_;
+    std::array<bool, 7> seen_{};
+    std::array<bool, 7> bad_{};
+    std::string reportId_;
+    bool inSections_ = false;
+    bool inSection_ = false;
+    bool sectionHasName_ = false;
+    bool sectionHasRows_ = false;
+    std::size_t sectionCount_ = 0;
+};
+
+bool isDigits(std::string_view text) {
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+int number(std::string_view digits) {
+    int value = 0;
+    for (char c : digits) {
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+int daysInMonth(int year, int month) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+} // namespace
+
+bool isReportId(std::string_view text) {
+    if (text.size() != 36) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        bool upperHex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        if (hyphen ? c != '-' : !upperHex) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isCollectedAt(std::string_view text) {
+    // YYYY-MM-DDTHH:MM:SSZ
+    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+        return false;
+    }
+    const std::string_view fields[] = {text.substr(0, 4),  text.substr(5, 2),  text.substr(8, 2),
+                                       text.substr(11, 2), text.substr(14, 2), text.substr(17, 2)};
+    for (std::string_view field : fields) {
+        if (!isDigits(field)) {
+            return false;
+        }
+    }
+    int year = number(fields[0]), month = number(fields[1]), day = number(fields[2]);
+    // Windows keeps no date before 1601.
+    return year >= 1601 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= daysInMonth(year, month) && number(fields[3]) <= 23 &&
+           number(fields[4]) <= 59 && number(fields[5]) <= 59;
+}
+
+EnvelopeCheck checkReport(std::string_view body) {
+    if (!isValidUtf8(body)) {
+        return {ReportProblem::NotUtf8, {}};
+    }
+    EnvelopeSax sax;
+    nlohmann::json::sax_parse(body.begin(), body.end(), &sax);
+    return sax.result();
+}
+
+const char* describeProblem(ReportProblem problem) {
+    switch (problem) {
+    case ReportProblem::None:
+        return "Informe válido.";
+    case ReportProblem::NotUtf8:
+        return "El informe no es UTF-8 válido.";
+    case ReportProblem::NotJson:
+        return "El informe no es JSON válido.";
+    case ReportProblem::NotObject:
+        return "El informe no es un objeto JSON.";
+    case ReportProblem::SchemaVersion:
+        return "Informe no válido: schema_version.";
+    case ReportProblem::ClientVersion:
+        return "Informe no válido: client_version.";
+    case ReportProblem::Consent:
+        return "Informe no válido: consent.";
+    case ReportProblem::ReportId:
+        return "Informe no válido: report_id.";
+    case ReportProblem::CollectedAt:
+        return "Informe no válido: collected_at.";
+    case ReportProblem::Elevated:
+        return "Informe no válido: elevated.";
+    case ReportProblem::Sections:
+        return "Informe no válido: sections.";
+    }
+    return "Informe no válido.";
+}
+
+} // namespace zeq

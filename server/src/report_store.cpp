@@ -1,0 +1,237 @@
+#include "report_store.h"
+
+#include "crypto.h"
+
+namespace zeq {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+// A 48-bit code collides with a stored one with negligible probability; a few
+// draws make a collision-caused failure practically impossible.
+constexpr int kCodeDraws = 8;
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS reports (
+    code TEXT PRIMARY KEY,
+    report_id TEXT NOT NULL UNIQUE,
+    sha256 TEXT NOT NULL,
+    received_at INTEGER NOT NULL,
+    size INTEGER NOT NULL,
+    client_address TEXT NOT NULL,
+    body BLOB NOT NULL
+);
+CREATE INDEX IF NOT EXISTS reports_received_at ON reports(received_at);
+CREATE TABLE IF NOT EXISTS used_tokens (
+    nonce TEXT PRIMARY KEY,
+    expires_at INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS used_tokens_expires_at ON used_tokens(expires_at);
+)sql";
+
+Database::Mode databaseMode(ReportStore::Access access) {
+    switch (access) {
+    case ReportStore::Access::Service:
+        return Database::Mode::ReadWriteCreate;
+    case ReportStore::Access::ReadWrite:
+        return Database::Mode::ReadWrite;
+    case ReportStore::Access::ReadOnly:
+        return Database::Mode::ReadOnly;
+    }
+    return Database::Mode::ReadOnly;
+}
+
+std::int64_t schemaVersion(Database& db) {
+    Statement query(db, "PRAGMA user_version");
+    return query.step() ? query.columnInt(0) : 0;
+}
+
+} // namespace
+
+struct ReportStore::Statements {
+    explicit Statements(Database& db)
+        : insertToken(db, "INSERT OR IGNORE INTO used_tokens(nonce, expires_at) VALUES(?, ?)"),
+          findById(db, "SELECT code, body FROM reports WHERE report_id = ?"),
+          codeTaken(db, "SELECT 1 FROM reports WHERE code = ?"),
+          insertReport(db, "INSERT INTO reports(code, report_id, sha256, received_at, size, "
+                           "client_address, body) VALUES(?, ?, ?, ?, ?, ?, ?)"),
+          list(db, "SELECT code, report_id, sha256, received_at, size, client_address FROM "
+                   "reports ORDER BY received_at, code"),
+          find(db, "SELECT code, report_id, sha256, received_at, size, client_address FROM "
+                   "reports WHERE code = ?"),
+          body(db, "SELECT sha256, body FROM reports WHERE code = ?"),
+          remove(db, "DELETE FROM reports WHERE code = ?"),
+          purge(db, "DELETE FROM reports WHERE received_at < ?"),
+          forgetTokens(db, "DELETE FROM used_tokens WHERE expires_at < ?"),
+          count(db, "SELECT count(*) FROM reports") {}
+
+    Statement insertToken, findById, codeTaken, insertReport, list, find, body, remove, purge,
+        forgetTokens, count;
+};
+
+ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSource codes)
+    : db_(path, databaseMode(access)), codes_(std::move(codes)) {
+    if (access == Access::Service) {
+        // WAL lets the technician's commands read while the service writes;
+        // FULL makes every acknowledged report durable across a power cut.
+        db_.exec("PRAGMA journal_mode = WAL");
+        db_.exec("PRAGMA synchronous = FULL");
+        db_.exec("PRAGMA secure_delete = ON");
+        std::int64_t version = schemaVersion(db_);
+        if (version > kSchemaVersion) {
+            throw StoreError(path + ": database written by a newer version of the server");
+        }
+        if (version < kSchemaVersion) {
+            Transaction transaction(db_);
+            db_.exec(kSchema);
+            db_.exec("PRAGMA user_version = 1");
+            transaction.commit();
+        }
+    } else {
+        if (access == Access::ReadWrite) {
+            db_.exec("PRAGMA secure_delete = ON");
+        }
+        if (schemaVersion(db_) != kSchemaVersion) {
+            throw StoreError(path + ": not a report database of this server");
+        }
+    }
+    statements_ = std::make_unique<Statements>(db_);
+}
+
+ReportStore::~ReportStore() = default;
+
+bool ReportStore::consumeToken(std::string_view nonce, std::int64_t expiresAt) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& insert = statements_->insertToken;
+    StatementUse use(insert);
+    insert.bindText(1, nonce).bind(2, expiresAt).step();
+    return db_.changes() == 1;
+}
+
+StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body,
+                                std::int64_t receivedAt, std::string_view clientAddress) {
+    std::string digest = toHex(sha256(body));
+    std::lock_guard<std::mutex> lock(mutex_);
+    Transaction transaction(db_);
+    {
+        Statement& find = statements_->findById;
+        StatementUse use(find);
+        if (find.bindText(1, reportId).step()) {
+            // A retry carries the very same bytes; anything else under a known
+            // report_id is not the report that was acknowledged.
+            if (find.columnBlob(1) == body) {
+                return {StoreResult::Repeated, find.columnText(0)};
+            }
+            return {StoreResult::Conflict, {}};
+        }
+    }
+    std::string code;
+    for (int draw = 0; draw < kCodeDraws && code.empty(); ++draw) {
+        std::string candidate = codes_();
+        Statement& taken = statements_->codeTaken;
+        StatementUse use(taken);
+        if (isReceiptCode(candidate) && !taken.bindText(1, candidate).step()) {
+            code = candidate;
+        }
+    }
+    if (code.empty()) {
+        throw StoreError("no free receipt code found");
+    }
+    {
+        Statement& insert = statements_->insertReport;
+        StatementUse use(insert);
+        insert.bindText(1, code)
+            .bindText(2, reportId)
+            .bindText(3, digest)
+            .bind(4, receivedAt)
+            .bind(5, static_cast<std::int64_t>(body.size()))
+            .bindText(6, clientAddress)
+            .bindBlob(7, body)
+            .step();
+    }
+    transaction.commit();
+    return {StoreResult::Stored, code};
+}
+
+namespace {
+
+ReportSummary summaryFrom(const Statement& row) {
+    ReportSummary summary;
+    summary.code = row.columnText(0);
+    summary.reportId = row.columnText(1);
+    summary.sha256 = row.columnText(2);
+    summary.receivedAt = row.columnInt(3);
+    summary.size = row.columnInt(4);
+    summary.clientAddress = row.columnText(5);
+    return summary;
+}
+
+} // namespace
+
+std::vector<ReportSummary> ReportStore::list() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& query = statements_->list;
+    StatementUse use(query);
+    std::vector<ReportSummary> reports;
+    while (query.step()) {
+        reports.push_back(summaryFrom(query));
+    }
+    return reports;
+}
+
+std::optional<ReportSummary> ReportStore::find(std::string_view code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& query = statements_->find;
+    StatementUse use(query);
+    if (!query.bindText(1, code).step()) {
+        return std::nullopt;
+    }
+    return summaryFrom(query);
+}
+
+std::optional<std::string> ReportStore::body(std::string_view code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& query = statements_->body;
+    StatementUse use(query);
+    if (!query.bindText(1, code).step()) {
+        return std::nullopt;
+    }
+    std::string bytes(query.columnBlob(1));
+    if (toHex(sha256(bytes)) != query.columnText(0)) {
+        throw StoreError(std::string(code) + ": stored bytes do not match their SHA-256");
+    }
+    return bytes;
+}
+
+bool ReportStore::remove(std::string_view code) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& statement = statements_->remove;
+    StatementUse use(statement);
+    statement.bindText(1, code).step();
+    return db_.changes() == 1;
+}
+
+std::int64_t ReportStore::purgeReceivedBefore(std::int64_t cutoff) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& statement = statements_->purge;
+    StatementUse use(statement);
+    statement.bind(1, cutoff).step();
+    return db_.changes();
+}
+
+std::int64_t ReportStore::forgetExpiredTokens(std::int64_t now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& statement = statements_->forgetTokens;
+    StatementUse use(statement);
+    statement.bind(1, now).step();
+    return db_.changes();
+}
+
+std::int64_t ReportStore::reportCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& query = statements_->count;
+    StatementUse use(query);
+    return query.step() ? query.columnInt(0) : 0;
+}
+
+} // namespace zeq

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "receipt_code.h"
+#include "sqlite_handle.h"
+
+namespace zeq {
+
+// One stored report as the technician's listing shows it.
+struct ReportSummary {
+    std::string code;
+    std::string reportId;
+    std::string sha256;
+    std::int64_t receivedAt = 0;
+    std::int64_t size = 0;
+    std::string clientAddress;
+};
+
+enum class StoreResult {
+    Stored,   // a new report under a new code
+    Repeated, // the same report_id with the same bytes: the code given before
+    Conflict, // the same report_id with other bytes: refused
+};
+
+struct StoreOutcome {
+    StoreResult result;
+    std::string code; // empty for Conflict
+};
+
+// The SQLite database of reports and used tokens, in WAL mode. One connection,
+// serialised by a mutex: every write is one short transaction, and the slow
+// parts of a request (TLS, reading the body) happen outside it.
+class ReportStore {
+  public:
+    enum class Access { Service, ReadOnly, ReadWrite };
+
+    // Service creates the database and its schema if needed; the others require
+    // an existing one. Throws StoreError.
+    ReportStore(const std::string& path, Access access,
+                ReceiptCodeSource codes = newReceiptCode);
+    ~ReportStore();
+
+    // Records a token as used. False when it was used before.
+    bool consumeToken(std::string_view nonce, std::int64_t expiresAt);
+
+    // Stores a checked report in one transaction, or finds the one already
+    // stored under the same report_id.
+    StoreOutcome store(std::string_view reportId, std::string_view body, std::int64_t receivedAt,
+                       std::string_view clientAddress);
+
+    std::vector<ReportSummary> list();
+    std::optional<ReportSummary> find(std::string_view code);
+    // The stored bytes, checked against their SHA-256. Throws StoreError when
+    // they no longer match.
+    std::optional<std::string> body(std::string_view code);
+    bool remove(std::string_view code);
+
+    // Deletes reports received before the cutoff; returns how many.
+    std::int64_t purgeReceivedBefore(std::int64_t cutoff);
+    // Forgets used tokens that have expired by now; returns how many.
+    std::int64_t forgetExpiredTokens(std::int64_t now);
+
+    std::int64_t reportCount();
+
+  private:
+    struct Statements;
+
+    std::mutex mutex_;
+    Database db_;
+    ReceiptCodeSource codes_;
+    std::unique_ptr<Statements> statements_;
+};
+
+} // namespace zeq

@@ -1,0 +1,128 @@
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "collection_service.h"
+#include "commands.h"
+#include "request_log.h"
+#include "retention_sweeper.h"
+#include "secret_file.h"
+
+namespace zeq {
+
+namespace {
+
+constexpr std::chrono::seconds kSweepInterval{3600};
+
+// The directory of the database (and, by default, of the secret) is made
+// private to the service's user when the server has to create it.
+void ensureDirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) {
+        return;
+    }
+    std::string directory = path.substr(0, slash);
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw std::runtime_error("no se puede crear el directorio " + directory + ": " +
+                                 std::strerror(errno));
+    }
+}
+
+ServiceSettings settingsFrom(const CommandLine& line) {
+    ServiceSettings settings;
+    settings.address = line.text("address", settings.address);
+    settings.certFile = line.text("cert", "");
+    settings.keyFile = line.text("key", "");
+    bool tls = !settings.certFile.empty() || !settings.keyFile.empty();
+    settings.port = line.integer("port", tls ? 443 : 8080, 0, 65535);
+    settings.retentionDays = line.integer("retention-days", settings.retentionDays, 1, 3650);
+    settings.readTimeoutSeconds = line.integer("read-timeout", settings.readTimeoutSeconds, 1, 300);
+    settings.bodyTimeoutSeconds =
+        line.integer("body-timeout", settings.bodyTimeoutSeconds, 1, 3600);
+    settings.threads = line.integer("threads", settings.threads, 2, 1024);
+    settings.operatorName = line.text("operator", "");
+    return settings;
+}
+
+// Waits for SIGTERM or SIGINT and stops the service. stop() does nothing while
+// the service has not started listening, so it is repeated until run() returns.
+class ShutdownOnSignal {
+  public:
+    ShutdownOnSignal(CollectionService& service, const sigset_t& signals)
+        : service_(service), signals_(signals), thread_([this] { wait(); }) {}
+    ~ShutdownOnSignal() {
+        finished_ = true;
+        // Wakes the waiting thread if no signal came (the service ended by itself).
+        pthread_kill(thread_.native_handle(), SIGTERM);
+        thread_.join();
+    }
+    ShutdownOnSignal(const ShutdownOnSignal&) = delete;
+    ShutdownOnSignal& operator=(const ShutdownOnSignal&) = delete;
+
+  private:
+    void wait() {
+        int signal = 0;
+        sigwait(&signals_, &signal);
+        if (finished_) {
+            return;
+        }
+        writeLogLine("zeq-server: señal recibida, terminando las peticiones en curso");
+        while (!finished_) {
+            service_.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    CollectionService& service_;
+    sigset_t signals_;
+    std::atomic<bool> finished_{false};
+    std::thread thread_;
+};
+
+} // namespace
+
+int serveCommand(const CommandLine& line) {
+    // Reports and the secret are for the service's user alone.
+    ::umask(077);
+    ServiceSettings settings = settingsFrom(line);
+    std::string database = line.text("db", kDefaultDatabase);
+    std::string secretPath = line.text("secret", defaultSecretPath(database));
+
+    // Every thread started from here on inherits the blocked signals; only the
+    // shutdown thread receives them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    ensureDirectoryOf(database);
+    ReportStore store(database, ReportStore::Access::Service);
+    ensureDirectoryOf(secretPath);
+    TokenAuthority tokens(loadOrCreateSecret(secretPath), systemSeconds);
+    CollectionService service(settings, store, tokens, systemSeconds);
+    int port = service.bind();
+
+    RetentionSweeper sweeper(store, settings.retentionDays, systemSeconds, kSweepInterval);
+    writeLogLine(std::string("zeq-server: escuchando en ") +
+                 (service.usesTls() ? "https://" : "http://") + settings.address + ":" +
+                 std::to_string(port) + " (base de datos " + database + ", conservación " +
+                 std::to_string(settings.retentionDays) + " días)");
+    {
+        ShutdownOnSignal shutdown(service, signals);
+        service.run();
+    }
+    sweeper.stop();
+    writeLogLine("zeq-server: detenido");
+    return 0;
+}
+
+} // namespace zeq

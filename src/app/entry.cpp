@@ -1,0 +1,80 @@
+// Process entry: the headless command-line mode (--collect FILE) or the main
+// window with its message loop. Every path ends in ExitProcess.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/report_file.h"
+#include "report/report_builder.h"
+
+static const UINT kExitSuccess = 0;
+static const UINT kExitFailure = 1;
+
+// Outer size of the main window, caption and borders included.
+static const int kMainWindowWidth = 710;
+static const int kMainWindowHeight = 670;
+static const DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+// Builds the report on this thread and writes it to path; no window, no network.
+[[noreturn]] static void RunCommandLineMode(const WCHAR* path) {
+    BuildReport(&AppState.report);
+    if (AppState.report.failed || AppState.report.length > kMaxReportBytes) {
+        ExitProcess(kExitFailure);
+    }
+    ExitProcess(SaveReportToFile(path, &AppState.report) ? kExitSuccess : kExitFailure);
+}
+
+[[noreturn]] static void RunInteractiveMode() {
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_PROGRESS_CLASS;
+    InitCommonControlsEx(&controls); // a failure shows up as a missing progress bar only
+
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kMainWindowClass;
+    RegisterClassW(&windowClass); // if this fails, CreateWindowExW fails below
+
+    HWND window = CreateWindowExW(0, kMainWindowClass, kMainWindowTitle, kMainWindowStyle,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, kMainWindowWidth, kMainWindowHeight,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) {
+        ExitProcess(kExitFailure);
+    }
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+
+    // GetMessageW returns -1 on error: that ends the loop like the quit message.
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(window, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    ExitProcess(kExitSuccess);
+}
+
+[[noreturn]] static void RunEntry() {
+    int count = 0;
+    WCHAR** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (argv != nullptr && count == 3 && lstrcmpW(argv[1], L"--collect") == 0) {
+        RunCommandLineMode(argv[2]); // argv lives until the process ends
+    }
+    if (argv != nullptr) {
+        LocalFree(argv);
+    }
+    RunInteractiveMode();
+}
+
+// The C runtime's start-up calls this; its arguments are not used because the
+// entry splits the full command line itself.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RunEntry();
+}

@@ -1,0 +1,256 @@
+#include "app_session.h"
+
+#include <stdlib.h>
+
+namespace {
+
+const WCHAR kMainWindowClassName[] = L"ZEQHealthWindow";
+const DWORD kPollMs = 5;
+const DWORD kWindowTimeoutMs = 30000;
+const DWORD kTextTimeoutMs = 2000;
+
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK MatchMainWindow(HWND window, LPARAM parameter) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    WCHAR className[64] = {};
+    GetClassNameW(window, className, ARRAYSIZE(className));
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == search->processId && lstrcmpW(className, kMainWindowClassName) == 0 &&
+        IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::wstring Widen(const char* text) {
+    int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    std::wstring wide(units > 0 ? units - 1 : 0, L'\0');
+    if (units > 1) {
+        MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], units);
+    }
+    return wide;
+}
+
+void SendKey(WORD virtualKey, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof(input));
+}
+
+} // namespace
+
+std::wstring WindowsPathFromEnvironment(const char* name) {
+    const char* value = getenv(name);
+    if (value == nullptr) {
+        return std::wstring();
+    }
+    std::wstring path = Widen(value);
+    if (!path.empty() && path[0] == L'/') {
+        path = L"Z:" + path;
+    }
+    for (WCHAR& unit : path) {
+        if (unit == L'/') {
+            unit = L'\\';
+        }
+    }
+    return path;
+}
+
+bool LaunchApp(const std::wstring& program, AppSession* session) {
+    ZeroMemory(session, sizeof(*session));
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &session->process)) {
+        return false;
+    }
+    WindowSearch search = {session->process.dwProcessId, nullptr};
+    DWORD start = GetTickCount();
+    while (search.found == nullptr && GetTickCount() - start < kWindowTimeoutMs) {
+        EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr) {
+            Sleep(kPollMs);
+        }
+    }
+    session->window = search.found;
+    if (search.found != nullptr) {
+        WaitForInputIdle(session->process.hProcess, kWindowTimeoutMs);
+    }
+    return search.found != nullptr;
+}
+
+void RequestClose(const AppSession& session) {
+    PostMessageW(session.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+bool WaitForExit(AppSession* session, DWORD timeoutMs, DWORD* exitCode) {
+    if (WaitForSingleObject(session->process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    return GetExitCodeProcess(session->process.hProcess, exitCode) != FALSE;
+}
+
+void EndApp(AppSession* session) {
+    if (session->process.hProcess != nullptr) {
+        if (WaitForSingleObject(session->process.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(session->process.hProcess, 99);
+            WaitForSingleObject(session->process.hProcess, kWindowTimeoutMs);
+        }
+        CloseHandle(session->process.hThread);
+        CloseHandle(session->process.hProcess);
+    }
+    ZeroMemory(session, sizeof(*session));
+}
+
+HWND ChildById(HWND window, int id) {
+    return GetDlgItem(window, id);
+}
+
+HWND ChildByRow(HWND window, int row) {
+    HWND child = GetWindow(window, GW_CHILD);
+    for (int i = 0; i < row && child != nullptr; ++i) {
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+    return child;
+}
+
+std::wstring ReadText(HWND control) {
+    WCHAR text[1024] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(control, WM_GETTEXT, ARRAYSIZE(text), reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, kTextTimeoutMs, &copied);
+    return text;
+}
+
+void Click(HWND button) {
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+void PressKey(WORD virtualKey, bool shifted) {
+    if (shifted) {
+        SendKey(VK_SHIFT, false);
+    }
+    SendKey(virtualKey, false);
+    SendKey(virtualKey, true);
+    if (shifted) {
+        SendKey(VK_SHIFT, true);
+    }
+}
+
+HWND FocusedControl(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) {
+        return nullptr;
+    }
+    return info.hwndFocus;
+}
+
+bool WaitForText(HWND control, const std::wstring& expected, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (ReadText(control) != expected) {
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+            return true;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return false;
+        }
+        Sleep(50);
+    }
+}
+
+bool TakeScreenshot(const char* name) {
+    std::wstring directory = WindowsPathFromEnvironment("ZEQ_SHOT_DIR");
+    if (directory.empty()) {
+        return false;
+    }
+    std::wstring base = directory + L"\\" + Widen(name);
+    std::wstring picture = base + L".png";
+    DeleteFileW(picture.c_str());
+    // Give the window time to paint its latest state before the display is read.
+    Sleep(300);
+    HANDLE request = CreateFileW((base + L".request").c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (request == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(request);
+    return WaitForFile(picture, 30000);
+}
+
+std::wstring ClipboardText() {
+    std::wstring text = L"<no text>";
+    if (!OpenClipboard(nullptr)) {
+        return L"<clipboard busy>";
+    }
+    HANDLE block = GetClipboardData(CF_UNICODETEXT);
+    if (block != nullptr) {
+        const WCHAR* data = static_cast<const WCHAR*>(GlobalLock(block));
+        if (data != nullptr) {
+            text = data;
+            GlobalUnlock(block);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+bool SetClipboardText(const std::wstring& text) {
+    if (!OpenClipboard(nullptr)) {
+        return false;
+    }
+    EmptyClipboard();
+    SIZE_T size = (text.size() + 1) * sizeof(WCHAR);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+    bool placed = false;
+    if (block != nullptr) {
+        CopyMemory(GlobalLock(block), text.c_str(), size);
+        GlobalUnlock(block);
+        placed = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+        if (!placed) {
+            GlobalFree(block);
+        }
+    }
+    CloseClipboard();
+    return placed;
+}
+
+std::string ReadWholeFile(const std::wstring& path, bool* ok) {
+    std::string contents;
+    *ok = false;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return contents;
+    }
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+        contents.append(chunk, read);
+    }
+    CloseHandle(file);
+    *ok = true;
+    return contents;
+}

@@ -1,0 +1,547 @@
+// The interactive program worked from outside as a person would, against the
+// scripted HTTPS peer: clicks, keys, message boxes, the save dialog and the
+// clipboard, reading back only what is on screen and what the peer received.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app_session.h"
+#include "box_watch.h"
+#include "support/test_peer.h"
+
+namespace {
+
+const int kRowPrivacy = 3;
+const int kRowStatus = 7;
+const int kRowCode = 8;
+
+const DWORD kBoxTimeoutMs = 10000;
+const DWORD kNoBoxWaitMs = 1500;
+const DWORD kRunTimeoutMs = 120000;
+const DWORD kExitTimeoutMs = 20000;
+
+const WCHAR kReadyText[] =
+    L"Listo. Revisa la informaci\u00f3n y autoriza el env\u00edo para comenzar.";
+const WCHAR kCollectingText[] =
+    L"Recopilando datos. Puede tardar varios minutos. Puedes cerrar para interrumpir.";
+const WCHAR kSendingText[] = L"Enviando por conexi\u00f3n segura\u2026";
+const WCHAR kReceivedText[] =
+    L"Informe recibido. Comparte este c\u00f3digo con tu t\u00e9cnico. Puedes cerrar el programa.";
+const WCHAR kNotConfirmedText[] =
+    L"No se ha confirmado el env\u00edo. Comprueba Internet y reintenta, o guarda el JSON para tu "
+    L"t\u00e9cnico. En Windows 7 puede faltar TLS 1.2 o certificados actualizados.";
+const WCHAR kInvalidText[] = L"No se pudo preparar un informe v\u00e1lido (memoria o tama\u00f1o). "
+                             L"Cierra y vuelve a intentarlo.";
+
+const char kTokenA[] =
+    "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const char kTokenB[] = "fedcba9876543210.fedcba9876543210.fedcba9876543210.fedcba9876543210."
+                       "fedcba9876543210.fedcba98";
+const char kCodeA[] = "ZEQ-1A2B-3C4D-5E6F";
+const char kCodeB[] = "ZEQ-0000-9F9F-A0B1";
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end()); // ASCII only
+}
+
+std::string Utf8(const std::wstring& text) {
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
+    if (bytes > 1) {
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
+    }
+    return utf8;
+}
+
+std::string ReportId(const std::string& report) {
+    const std::string key = "\"report_id\":\"";
+    size_t start = report.find(key);
+    if (start == std::string::npos) {
+        return std::string();
+    }
+    start += key.size();
+    return report.substr(start, report.find('"', start) - start);
+}
+
+// Enabled state of the action controls, as a person sees them greyed or not.
+struct ControlStates {
+    bool consent;
+    bool start;
+    bool copy;
+    bool save;
+    bool retry;
+    bool privacy;
+
+    bool operator==(const ControlStates& other) const {
+        return consent == other.consent && start == other.start && copy == other.copy &&
+               save == other.save && retry == other.retry && privacy == other.privacy;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const ControlStates& s) {
+    return out << "consent " << s.consent << " start " << s.start << " copy " << s.copy << " save "
+               << s.save << " retry " << s.retry << " privacy " << s.privacy;
+}
+
+const ControlStates kInitialStates = {true, true, false, false, false, true};
+const ControlStates kRunningStates = {false, false, false, false, false, true};
+const ControlStates kReceivedStates = {false, false, true, true, false, true};
+const ControlStates kNotConfirmedStates = {false, false, false, true, true, true};
+const ControlStates kInvalidStates = {false, false, false, false, false, true};
+
+class FlowsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(PeerDirectory().empty()) << "run under the test peer";
+        program = WindowsPathFromEnvironment("ZEQ_APP");
+        ASSERT_FALSE(program.empty()) << "ZEQ_APP names the program";
+        workDirectory = WindowsPathFromEnvironment("ZEQ_SHOT_DIR");
+        ASSERT_FALSE(workDirectory.empty());
+    }
+
+    void TearDown() override {
+        EndApp(&app);
+    }
+
+    void Launch(const std::wstring& path) {
+        ASSERT_TRUE(LaunchApp(path, &app));
+    }
+
+    HWND Control(int id) {
+        return ChildById(app.window, id);
+    }
+
+    HWND Status() {
+        return ChildByRow(app.window, kRowStatus);
+    }
+
+    HWND CodeBox() {
+        return ChildByRow(app.window, kRowCode);
+    }
+
+    ControlStates States() {
+        return {IsWindowEnabled(Control(101)) != FALSE,
+                IsWindowEnabled(Control(102)) != FALSE,
+                IsWindowEnabled(Control(103)) != FALSE,
+                IsWindowEnabled(Control(104)) != FALSE,
+                IsWindowEnabled(Control(105)) != FALSE,
+                IsWindowEnabled(ChildByRow(app.window, kRowPrivacy)) != FALSE};
+    }
+
+    void TickConsent() {
+        Click(Control(101));
+        DWORD start = GetTickCount();
+        while (SendMessageW(Control(101), BM_GETCHECK, 0, 0) != BST_CHECKED &&
+               GetTickCount() - start < 5000) {
+            Sleep(5);
+        }
+        ASSERT_EQ(SendMessageW(Control(101), BM_GETCHECK, 0, 0), BST_CHECKED);
+    }
+
+    // Polls the status line every few milliseconds until it shows one of the final
+    // texts and returns every distinct text seen, in order.
+    std::vector<std::wstring> WatchStatusUntilOutcome() {
+        std::vector<std::wstring> seen;
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < kRunTimeoutMs) {
+            std::wstring text = ReadText(Status());
+            if (seen.empty() || seen.back() != text) {
+                seen.push_back(text);
+            }
+            if (text == kReceivedText || text == kNotConfirmedText || text == kInvalidText) {
+                break;
+            }
+            Sleep(2);
+        }
+        // The outcome's controls are set before its text; give the last message time to finish.
+        Sleep(100);
+        return seen;
+    }
+
+    // Tab from the current focus around the window; returns the identifiers reached.
+    std::vector<int> TabCycle(int presses, bool shifted) {
+        std::vector<int> reached;
+        for (int i = 0; i < presses; ++i) {
+            HWND before = FocusedControl(app.window);
+            PressKey(VK_TAB, shifted);
+            DWORD start = GetTickCount();
+            while (FocusedControl(app.window) == before && GetTickCount() - start < 2000) {
+                Sleep(5);
+            }
+            HWND focus = FocusedControl(app.window);
+            reached.push_back(focus == nullptr                               ? -1
+                              : focus == ChildByRow(app.window, kRowPrivacy) ? 106
+                                                                             : GetDlgCtrlID(focus));
+        }
+        return reached;
+    }
+
+    void CloseWhenIdle() {
+        BoxAnswer answer;
+        StartBoxAnswer(&answer, app.window, IDNO, kNoBoxWaitMs);
+        RequestClose(app);
+        FinishBoxAnswer(&answer);
+        EXPECT_FALSE(answer.seen) << "no question when idle";
+        DWORD exitCode = 12345;
+        ASSERT_TRUE(WaitForExit(&app, kExitTimeoutMs, &exitCode));
+        EXPECT_EQ(exitCode, 0u);
+    }
+
+    // Works the save dialog: types the path into its file-name box and presses Save.
+    // Returns the final message box's text after answering it with OK; a question
+    // about overwriting is answered with overwriteAnswer and its appearance recorded.
+    std::wstring SaveThroughDialog(const std::wstring& path, int overwriteAnswer,
+                                   bool* overwriteAsked);
+
+    AppSession app = {};
+    std::wstring program;
+    std::wstring workDirectory;
+};
+
+BOOL CALLBACK MatchFileNameBox(HWND child, LPARAM parameter) {
+    WCHAR className[32] = {};
+    GetClassNameW(child, className, ARRAYSIZE(className));
+    if (lstrcmpiW(className, L"Edit") == 0 && IsWindowVisible(child) && IsWindowEnabled(child)) {
+        *reinterpret_cast<HWND*>(parameter) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The save dialog's file-name box: its first visible, enabled edit control.
+HWND FileNameBox(HWND dialog) {
+    HWND found = nullptr;
+    EnumChildWindows(dialog, MatchFileNameBox, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::wstring FlowsTest::SaveThroughDialog(const std::wstring& path, int overwriteAnswer,
+                                          bool* overwriteAsked) {
+    *overwriteAsked = false;
+    Click(Control(104));
+    HWND dialog = WaitForOwnedBox(app.window, kBoxTimeoutMs);
+    if (dialog == nullptr) {
+        ADD_FAILURE() << "no save dialog";
+        return std::wstring();
+    }
+    HWND fileName = FileNameBox(dialog);
+    if (fileName == nullptr) {
+        ADD_FAILURE() << "no file-name box in the save dialog";
+        return std::wstring();
+    }
+    EXPECT_EQ(ReadText(fileName), L"ZEQ-informe.json");
+    // Select what is there and type over it, one character at a time.
+    SendMessageW(fileName, EM_SETSEL, 0, -1);
+    for (WCHAR unit : path) {
+        SendMessageW(fileName, WM_CHAR, unit, 1);
+    }
+    EXPECT_EQ(ReadText(fileName), path);
+    ClickBoxButton(dialog, IDOK);
+
+    // Either the overwrite question (owned by the dialog) or the result box (owned by the window).
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < kBoxTimeoutMs) {
+        HWND question = IsWindow(dialog) ? WaitForOwnedBox(dialog, 50) : nullptr;
+        if (question != nullptr) {
+            *overwriteAsked = true;
+            ClickBoxButton(question, overwriteAnswer);
+            WaitForWindowGone(question, kBoxTimeoutMs);
+            if (overwriteAnswer != IDYES) {
+                ClickBoxButton(dialog, IDCANCEL);
+                WaitForWindowGone(dialog, kBoxTimeoutMs);
+                return std::wstring();
+            }
+            continue;
+        }
+        if (!IsWindow(dialog)) {
+            HWND result = WaitForOwnedBox(app.window, kBoxTimeoutMs);
+            if (result == nullptr) {
+                ADD_FAILURE() << "no message after saving";
+                return std::wstring();
+            }
+            BoxContent content;
+            ReadBox(result, &content);
+            EXPECT_STREQ(content.caption, L"Guardar informe");
+            EXPECT_TRUE(content.hasOk);
+            EXPECT_FALSE(content.hasCancel);
+            ClickBoxButton(result, IDOK);
+            WaitForWindowGone(result, kBoxTimeoutMs);
+            return content.text;
+        }
+        Sleep(20);
+    }
+    ADD_FAILURE() << "the save dialog did not close";
+    return std::wstring();
+}
+
+std::string Script(std::initializer_list<std::string> lines) {
+    std::string script;
+    for (const std::string& line : lines) {
+        script += line + "\n";
+    }
+    return script;
+}
+
+// The status texts between the collecting and the sending text must be section titles
+// of the report, in the report's order.
+void ExpectSectionTitlesInOrder(const std::vector<std::wstring>& seen, size_t first, size_t end,
+                                const std::string& report) {
+    size_t position = 0;
+    for (size_t i = first; i < end; ++i) {
+        std::string name = "\"name\":\"" + Utf8(seen[i]) + "\"";
+        size_t found = report.find(name, position);
+        EXPECT_NE(found, std::string::npos) << "not a section title in order: " << Utf8(seen[i]);
+        if (found != std::string::npos) {
+            position = found + name.size();
+        }
+    }
+}
+
+TEST_F(FlowsTest, StartsReadyAndClosesWhenIdleWithoutAQuestion) {
+    ASSERT_TRUE(SetPeerScenario(Script({"200 text:" + std::string(kTokenA)})));
+    Launch(program);
+    WCHAR title[128] = {};
+    GetWindowTextW(app.window, title, ARRAYSIZE(title));
+    EXPECT_STREQ(title, L"ZEQ Health \u00b7 Diagn\u00f3stico del equipo");
+    RECT outer = {};
+    GetWindowRect(app.window, &outer);
+    EXPECT_EQ(outer.right - outer.left, 710);
+    EXPECT_EQ(outer.bottom - outer.top, 670);
+    DWORD style = static_cast<DWORD>(GetWindowLongW(app.window, GWL_STYLE));
+    EXPECT_EQ(style & ~(WS_VISIBLE | WS_CLIPSIBLINGS), 0x00CA0000u) << std::hex << style;
+    EXPECT_EQ(GetWindowLongW(app.window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE, 0);
+
+    EXPECT_EQ(ReadText(Status()), kReadyText);
+    EXPECT_EQ(ReadText(CodeBox()), L"");
+    EXPECT_EQ(SendMessageW(Control(101), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(States(), kInitialStates);
+    EXPECT_TRUE(TakeScreenshot("startup"));
+
+    CloseWhenIdle();
+    EXPECT_EQ(PeerConnections(), 0);
+}
+
+TEST_F(FlowsTest, TabVisitsTheEnabledTabStopsInOrder) {
+    Launch(program);
+    // From the window itself, Tab reaches the first tab stop and then goes round.
+    std::vector<int> forward = TabCycle(4, false);
+    EXPECT_EQ(forward, (std::vector<int>{106, 101, 102, 106}));
+    std::vector<int> backward = TabCycle(3, true);
+    EXPECT_EQ(backward, (std::vector<int>{102, 101, 106}));
+    CloseWhenIdle();
+}
+
+TEST_F(FlowsTest, StartWithoutConsentExplainsAndChangesNothing) {
+    ASSERT_TRUE(SetPeerScenario(Script({"200 text:" + std::string(kTokenA)})));
+    Launch(program);
+    Click(Control(102));
+    HWND box = WaitForOwnedBox(app.window, kBoxTimeoutMs);
+    ASSERT_NE(box, nullptr);
+    BoxContent content;
+    ReadBox(box, &content);
+    EXPECT_STREQ(content.caption, L"Tu autorizaci\u00f3n");
+    EXPECT_STREQ(content.text, L"Marca la autorizaci\u00f3n despu\u00e9s de revisar los datos que "
+                               L"se enviar\u00e1n.");
+    EXPECT_TRUE(content.hasOk);
+    EXPECT_FALSE(content.hasCancel);
+    EXPECT_FALSE(content.hasYes);
+    ClickBoxButton(box, IDOK);
+    ASSERT_TRUE(WaitForWindowGone(box, kBoxTimeoutMs));
+
+    EXPECT_EQ(States(), kInitialStates);
+    EXPECT_EQ(ReadText(Status()), kReadyText);
+    EXPECT_EQ(SendMessageW(Control(101), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    CloseWhenIdle();
+    EXPECT_EQ(PeerConnections(), 0);
+}
+
+TEST_F(FlowsTest, SuccessfulRunShowsProgressAndTheCodeWhichCanBeCopiedAndSaved) {
+    ASSERT_TRUE(SetPeerScenario(
+        Script({"200 text:" + std::string(kTokenA), "200 text:" + std::string(kCodeA)})));
+    Launch(program);
+    TickConsent();
+    Click(Control(102));
+    std::vector<std::wstring> seen = WatchStatusUntilOutcome();
+
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen[0], kReadyText);
+    EXPECT_EQ(seen[1], kCollectingText);
+    ASSERT_EQ(seen.back(), kReceivedText);
+    ASSERT_EQ(seen[seen.size() - 2], kSendingText);
+    size_t titles = seen.size() - 4;
+    EXPECT_GE(titles, 5u) << "section titles seen while collecting";
+
+    std::vector<PeerRequest> requests = PeerRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].path, "/api/token.php");
+    EXPECT_EQ(requests[1].method, "POST");
+    EXPECT_EQ(requests[1].path, "/api/report.php");
+    EXPECT_EQ(requests[1].Header("X-ZEQ-Token"), kTokenA);
+    const std::string& report = requests[1].body;
+    ASSERT_FALSE(report.empty());
+    EXPECT_EQ(report.front(), '{');
+    EXPECT_EQ(report.back(), '}');
+    ExpectSectionTitlesInOrder(seen, 2, seen.size() - 2, report);
+
+    EXPECT_EQ(ReadText(CodeBox()), Widen(kCodeA));
+    EXPECT_EQ(States(), kReceivedStates);
+    EXPECT_TRUE(TakeScreenshot("receipt"));
+
+    // Copy: exactly the code, as Unicode text, replacing what was there.
+    ASSERT_TRUE(SetClipboardText(L"contenido anterior"));
+    Click(Control(103));
+    DWORD start = GetTickCount();
+    while (ClipboardText() != Widen(kCodeA) && GetTickCount() - start < 5000) {
+        Sleep(20);
+    }
+    EXPECT_EQ(ClipboardText(), Widen(kCodeA));
+
+    // Save: a new file, then the same file again, which asks before overwriting.
+    std::wstring path = workDirectory + L"\\informe-guardado.json";
+    DeleteFileW(path.c_str());
+    bool overwriteAsked = false;
+    EXPECT_EQ(SaveThroughDialog(path, IDYES, &overwriteAsked),
+              L"Informe guardado. Puedes envi\u00e1rselo a tu t\u00e9cnico.");
+    EXPECT_FALSE(overwriteAsked);
+    bool read = false;
+    EXPECT_EQ(ReadWholeFile(path, &read), report);
+    EXPECT_TRUE(read);
+
+    HANDLE stale = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(stale, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(stale, "old", 3, &written, nullptr);
+    CloseHandle(stale);
+    EXPECT_EQ(SaveThroughDialog(path, IDYES, &overwriteAsked),
+              L"Informe guardado. Puedes envi\u00e1rselo a tu t\u00e9cnico.");
+    EXPECT_TRUE(overwriteAsked);
+    EXPECT_EQ(ReadWholeFile(path, &read), report);
+
+    // A file that cannot be written: the failure box, and the old content stays.
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(SaveThroughDialog(path, IDYES, &overwriteAsked),
+              L"No se pudo guardar el archivo. Elige otra carpeta.");
+    EXPECT_TRUE(overwriteAsked);
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadWholeFile(path, &read), report);
+
+    EXPECT_EQ(States(), kReceivedStates);
+    EXPECT_EQ(PeerRequests().size(), 2u) << "nothing more is sent";
+    CloseWhenIdle();
+}
+
+TEST_F(FlowsTest, RefusedReportCanBeRetriedWithTheSameBytesAndANewToken) {
+    ASSERT_TRUE(SetPeerScenario(
+        Script({"200 text:" + std::string(kTokenA), "503 text:busy",
+                "200 text:" + std::string(kTokenB), "200 text:" + std::string(kCodeB)})));
+    Launch(program);
+    TickConsent();
+    Click(Control(102));
+    std::vector<std::wstring> first = WatchStatusUntilOutcome();
+    ASSERT_EQ(first.back(), kNotConfirmedText);
+    EXPECT_EQ(first[first.size() - 2], kSendingText);
+    EXPECT_EQ(States(), kNotConfirmedStates);
+    EXPECT_EQ(ReadText(CodeBox()), L"");
+
+    // Only privacy, save and retry are reachable now.
+    std::vector<int> tabs = TabCycle(4, false);
+    EXPECT_EQ(tabs, (std::vector<int>{106, 104, 105, 106}));
+
+    // The consent box is not consulted and the report is not rebuilt.
+    Click(Control(105));
+    std::vector<std::wstring> second = WatchStatusUntilOutcome();
+    ASSERT_EQ(second.back(), kReceivedText);
+    EXPECT_EQ(second[second.size() - 2], kSendingText);
+    EXPECT_EQ(ReadText(CodeBox()), Widen(kCodeB));
+    EXPECT_EQ(States(), kReceivedStates);
+
+    std::vector<PeerRequest> requests = PeerRequests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[2].path, "/api/token.php");
+    EXPECT_EQ(requests[1].Header("X-ZEQ-Token"), kTokenA);
+    EXPECT_EQ(requests[3].Header("X-ZEQ-Token"), kTokenB);
+    EXPECT_EQ(requests[1].body, requests[3].body) << "the retry sends the same bytes";
+    EXPECT_FALSE(ReportId(requests[3].body).empty());
+    EXPECT_EQ(ReportId(requests[1].body), ReportId(requests[3].body));
+    CloseWhenIdle();
+}
+
+TEST_F(FlowsTest, InvalidReportIsNeitherSentNorSaved) {
+    std::wstring invalidProgram = WindowsPathFromEnvironment("ZEQ_APP_INVALID_REPORT");
+    ASSERT_FALSE(invalidProgram.empty());
+    ASSERT_TRUE(SetPeerScenario(
+        Script({"200 text:" + std::string(kTokenA), "200 text:" + std::string(kCodeA)})));
+    Launch(invalidProgram);
+    TickConsent();
+    Click(Control(102));
+    std::vector<std::wstring> seen = WatchStatusUntilOutcome();
+    ASSERT_EQ(seen.back(), kInvalidText);
+    for (const std::wstring& text : seen) {
+        EXPECT_NE(text, kSendingText);
+    }
+    EXPECT_EQ(States(), kInvalidStates);
+    EXPECT_EQ(ReadText(CodeBox()), L"");
+    EXPECT_EQ(PeerConnections(), 0);
+    EXPECT_TRUE(PeerRequests().empty());
+    CloseWhenIdle();
+}
+
+TEST_F(FlowsTest, ClosingDuringARunAsksAndNoLetsTheRunFinish) {
+    ASSERT_TRUE(SetPeerScenario(Script(
+        {"200 text:" + std::string(kTokenA) + " delay:4000", "200 text:" + std::string(kCodeA)})));
+    Launch(program);
+    TickConsent();
+    Click(Control(102));
+    ASSERT_TRUE(WaitForText(Status(), kSendingText, kRunTimeoutMs));
+    EXPECT_EQ(States(), kRunningStates);
+
+    RequestClose(app);
+    HWND box = WaitForOwnedBox(app.window, kBoxTimeoutMs);
+    ASSERT_NE(box, nullptr);
+    BoxContent content;
+    ReadBox(box, &content);
+    EXPECT_STREQ(content.caption, L"Cerrar diagn\u00f3stico");
+    EXPECT_STREQ(content.text,
+                 L"\u00bfInterrumpir y cerrar? Si el servidor ya recibi\u00f3 el informe, "
+                 L"podr\u00e1 conservarlo. No se guardar\u00e1 una copia local "
+                 L"autom\u00e1ticamente.");
+    EXPECT_TRUE(content.hasYes);
+    EXPECT_TRUE(content.hasNo);
+    ClickBoxButton(box, IDNO);
+    ASSERT_TRUE(WaitForWindowGone(box, kBoxTimeoutMs));
+    EXPECT_TRUE(IsWindow(app.window));
+
+    std::vector<std::wstring> seen = WatchStatusUntilOutcome();
+    EXPECT_EQ(seen.back(), kReceivedText);
+    EXPECT_EQ(ReadText(CodeBox()), Widen(kCodeA));
+    EXPECT_EQ(PeerRequests().size(), 2u);
+    CloseWhenIdle();
+}
+
+TEST_F(FlowsTest, ClosingDuringARunWithYesEndsTheProcess) {
+    ASSERT_TRUE(SetPeerScenario(Script({"hang"})));
+    Launch(program);
+    TickConsent();
+    Click(Control(102));
+    ASSERT_TRUE(WaitForText(Status(), kSendingText, kRunTimeoutMs));
+    DWORD start = GetTickCount();
+    while (PeerRequests().empty() && GetTickCount() - start < kRunTimeoutMs) {
+        Sleep(20);
+    }
+    ASSERT_EQ(PeerRequests().size(), 1u) << "the token request is held by the peer";
+
+    RequestClose(app);
+    HWND box = WaitForOwnedBox(app.window, kBoxTimeoutMs);
+    ASSERT_NE(box, nullptr);
+    ClickBoxButton(box, IDYES);
+    DWORD exitCode = 12345;
+    ASSERT_TRUE(WaitForExit(&app, kExitTimeoutMs, &exitCode));
+    EXPECT_EQ(exitCode, 0u);
+}
+
+} // namespace

@@ -1,0 +1,298 @@
+#!/usr/bin/python3
+"""End-to-end runs of the built ZEQHealth.exe under Wine, in the build's prefix.
+
+--cases headless: `--collect FILE` writes a valid report (checked against
+docs/report.schema.json and in detail) with real WMI and with fixture
+uninstall entries written to both registry views of the prefix; exit codes
+and files when the file cannot be written.
+--cases window: every other command line opens the main window (needs a
+display); closing it ends the process with exit code 0.
+
+Every run goes through launch_probe.exe, which starts the program, tells
+whether it showed its main window and reports its exit code.
+"""
+import argparse
+import calendar
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+import jsonschema
+
+ARGS = None
+
+SECTION_TITLES = [
+    "Equipo", "Identificación", "Windows", "Procesador", "Memoria RAM", "Bancos de memoria",
+    "Placa base", "BIOS", "Gráfica", "Pantallas", "Discos físicos", "Volúmenes", "Particiones",
+    "SMART", "Salud de discos (Windows moderno)", "Fiabilidad de discos (Windows moderno)",
+    "Batería", "Temperatura ACPI (no necesariamente CPU)", "Adaptadores de red", "Sonido",
+    "Dispositivos con errores", "Controladores", "Actualizaciones", "Seguridad",
+    "Eventos del sistema (últimos 7 días, máximo 80)", "Programas instalados",
+]
+ENVELOPE_KEYS = ["schema_version", "client_version", "consent", "report_id", "collected_at",
+                 "elevated", "sections"]
+WMI_FAILURE = re.compile(r"^No disponible: WMI 0x[0-9A-F]{8}\. Puede requerir permisos o un "
+                         r"proveedor compatible\.$")
+WMI_PARTIAL = "Listado parcial: límite de registros o tiempo alcanzado."
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+# One entry per registry view, with text that needs UTF-8 and JSON escaping on the way.
+FIXTURES = [
+    {"view": "/reg:32", "key": "ZEQHealthE2E32",
+     "values": [("DisplayName", "REG_SZ", "ZEQ Prueba e2e (32 bits) año\\ñandú"),
+                ("DisplayVersion", "REG_SZ", "1.2.3"),
+                ("Publisher", "REG_SZ", "Ulbrena Pruebas"),
+                ("InstallDate", "REG_SZ", "20240307")],
+     "row": {"Name": "ZEQ Prueba e2e (32 bits) año\\ñandú", "DisplayVersion": "1.2.3",
+             "Publisher": "Ulbrena Pruebas", "InstallDate": "20240307"}},
+    # An InstallDate that is not text is left out of the row.
+    {"view": "/reg:64", "key": "ZEQHealthE2E64",
+     "values": [("DisplayName", "REG_SZ", "ZEQ Prueba e2e (64 bits) – Diagnóstico"),
+                ("Publisher", "REG_SZ", "Ulbrena Pruebas"),
+                ("InstallDate", "REG_DWORD", "20240307")],
+     "row": {"Name": "ZEQ Prueba e2e (64 bits) – Diagnóstico", "Publisher": "Ulbrena Pruebas"}},
+]
+
+WINDOW_TITLE = "ZEQ Health · Diagnóstico del equipo"
+WINDOW_STYLE_MASK = 0x00FF0000  # caption, borders, system menu, minimise and maximise boxes
+WINDOW_STYLE = 0x00CA0000  # WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(*command, env=None):
+    return subprocess.run([ARGS.wine_run, ARGS.prefix, *command], capture_output=True,
+                          env=env, timeout=600)
+
+
+def reg(*arguments):
+    # Wine reads its command line in the locale's encoding: UTF-8 for the accents.
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    return wine("reg", *arguments, env=env)
+
+
+def launch(*arguments, hold=None):
+    """Runs ZEQHealth.exe through the probe; returns (window, exit code, details)."""
+    command = [ARGS.probe]
+    if hold is not None:
+        command += ["--hold", windows_path(hold)]
+    command += [windows_path(ARGS.exe), *arguments]
+    result = wine(*command)
+    line = result.stdout.decode("utf-8", "replace").strip().splitlines()
+    line = line[-1] if line else ""
+    if result.returncode != 0:
+        raise AssertionError("probe failed (%d): %s %s" % (
+            result.returncode, line, result.stderr.decode("utf-8", "replace")))
+    match = re.match(r"^nowindow exit=(\d+)$", line)
+    if match:
+        return False, int(match.group(1)), {}
+    match = re.match(r"^window style=0x([0-9a-f]{8}) width=(-?\d+) height=(-?\d+) exit=(\d+) "
+                     r"title=(.*)$", line)
+    if not match:
+        raise AssertionError("unexpected probe output: %r" % line)
+    details = {"style": int(match.group(1), 16), "width": int(match.group(2)),
+               "height": int(match.group(3)), "title": match.group(5)}
+    return True, int(match.group(4)), details
+
+
+def scan_tokens(text):
+    """Problems with the one-line form: white space between tokens, short escapes."""
+    problems = []
+    in_string = False
+    i = 0
+    while i < len(text):
+        c = text[i]
+        if in_string:
+            if c == "\\":
+                if text[i + 1] not in "\"\\u":
+                    problems.append("escape \\%s at %d" % (text[i + 1], i))
+                i += 1
+            elif c == '"':
+                in_string = False
+        elif c == '"':
+            in_string = True
+        elif c in " \t\r\n":
+            problems.append("white space at %d" % i)
+        i += 1
+    return problems
+
+
+def no_duplicate_keys(pairs):
+    keys = [key for key, _ in pairs]
+    if len(keys) != len(set(keys)):
+        raise ValueError("duplicate keys %s" % keys)
+    return dict(pairs)
+
+
+class Workspace(unittest.TestCase):
+    def setUp(self):
+        self.work = os.path.join(ARGS.work, self.id().rsplit(".", 1)[-1])
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+
+    def listing(self):
+        return sorted(os.listdir(self.work))
+
+
+class HeadlessReport(Workspace):
+    @classmethod
+    def setUpClass(cls):
+        for fixture in FIXTURES:
+            for name, kind, data in fixture["values"]:
+                result = reg("add", UNINSTALL + "\\" + fixture["key"], "/v", name, "/t", kind,
+                             "/d", data, "/f", fixture["view"])
+                if result.returncode != 0:
+                    raise AssertionError("reg add failed: %s" % result.stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        for fixture in FIXTURES:
+            reg("delete", UNINSTALL + "\\" + fixture["key"], "/f", fixture["view"])
+
+    def collect(self, path):
+        started = time.time()
+        window, code, _ = launch("--collect", windows_path(path))
+        self.assertFalse(window, "the command-line mode showed a window")
+        self.assertEqual(0, code)
+        return started
+
+    def check_report(self, raw, started):
+        """Checks one report file's bytes; returns the parsed document."""
+        self.assertFalse(raw.startswith(b"\xef\xbb\xbf"), "byte-order mark")
+        self.assertEqual(b"{", raw[:1])
+        self.assertEqual(b"}", raw[-1:], "no trailing line break")
+        self.assertNotIn(b"\n", raw)
+        self.assertLessEqual(len(raw), 0x200000)
+        text = raw.decode("utf-8")  # strict: fails on any ill-formed byte
+        self.assertEqual([], scan_tokens(text))
+        report = json.loads(text, object_pairs_hook=no_duplicate_keys)
+
+        with open(ARGS.schema, encoding="utf-8") as f:
+            schema = json.load(f)
+        errors = sorted(jsonschema.Draft202012Validator(schema).iter_errors(report), key=str)
+        self.assertEqual([], [e.message for e in errors][:5])
+
+        self.assertEqual(ENVELOPE_KEYS, list(report))
+        self.assertEqual((1, "1.0.0", True), (report["schema_version"], report["client_version"],
+                                              report["consent"]))
+        self.assertIsInstance(report["elevated"], bool)
+        collected = calendar.timegm(time.strptime(report["collected_at"], "%Y-%m-%dT%H:%M:%SZ"))
+        self.assertLessEqual(abs(collected - started), 120, "collected_at is not now in UTC")
+
+        sections = report["sections"]
+        self.assertEqual(SECTION_TITLES, [s["name"] for s in sections])
+        for section in sections[:25]:
+            with self.subTest(section=section["name"]):
+                self.assertEqual(["name", "rows"], list(section)[:2])
+                for row in section["rows"]:
+                    for key, value in row.items():
+                        self.assertTrue(value is None or isinstance(value, str), (key, value))
+                if "error" in section:
+                    self.assertTrue(WMI_FAILURE.match(section["error"]) or
+                                    section["error"] == WMI_PARTIAL, section["error"])
+        # Real WMI answers in the prefix: the operating system is always there.
+        windows = sections[2]
+        self.assertNotIn("error", windows)
+        self.assertTrue(windows["rows"] and windows["rows"][0].get("Caption"))
+        return report
+
+    def test_collect_writes_the_report_and_replaces_an_existing_file(self):
+        target = os.path.join(self.work, "informe.json")
+        with open(target, "wb") as f:
+            f.write(b"informe anterior\n" * 20000)
+        started = self.collect(target)
+        self.assertEqual(["informe.json"], self.listing())
+        with open(target, "rb") as f:
+            first = self.check_report(f.read(), started)
+
+        programs = first["sections"][25]["rows"]
+        positions = []
+        for fixture in FIXTURES:
+            matches = [i for i, row in enumerate(programs) if row["Name"] == fixture["row"]["Name"]]
+            self.assertEqual(1, len(matches), fixture["row"]["Name"])
+            self.assertEqual(list(fixture["row"].items()), list(programs[matches[0]].items()))
+            positions.append(matches[0])
+        self.assertLess(positions[0], positions[1], "32-bit view first, then 64-bit view")
+
+        # A second run replaces the first report and has its own identifier.
+        started = self.collect(target)
+        self.assertEqual(["informe.json"], self.listing())
+        with open(target, "rb") as f:
+            second = self.check_report(f.read(), started)
+        self.assertNotEqual(first["report_id"], second["report_id"])
+
+
+class HeadlessFailures(Workspace):
+    def test_a_file_that_cannot_be_written_gives_exit_code_1_and_changes_nothing(self):
+        held = os.path.join(self.work, "abierto.json")
+        cases = [
+            ("empty path", [""], None),
+            ("folder that does not exist", [windows_path(os.path.join(self.work, "no", "x.json"))],
+             None),
+            # Another program has the file open: it cannot be replaced.
+            ("target held open", [windows_path(held)], held),
+        ]
+        previous = b'{"anterior":true}'
+        for label, arguments, hold in cases:
+            with self.subTest(label):
+                with open(held, "wb") as f:
+                    f.write(previous)
+                window, code, _ = launch("--collect", *arguments, hold=hold)
+                self.assertFalse(window)
+                self.assertEqual(1, code)
+                self.assertEqual(["abierto.json"], self.listing())
+                with open(held, "rb") as f:
+                    self.assertEqual(previous, f.read())
+
+
+class WindowMode(Workspace):
+    def test_other_command_lines_open_the_main_window(self):
+        target = os.path.join(self.work, "informe.json")
+        cases = [
+            ("no arguments", []),
+            ("--collect without a path", ["--collect"]),
+            ("a path and one more argument", ["--collect", windows_path(target), "extra"]),
+            ("upper-case option", ["--COLLECT", windows_path(target)]),
+            ("one upper-case letter", ["--Collect", windows_path(target)]),
+            ("path first", [windows_path(target), "--collect"]),
+        ]
+        for label, arguments in cases:
+            with self.subTest(label):
+                window, code, details = launch(*arguments)
+                self.assertTrue(window, "no main window")
+                self.assertEqual(WINDOW_TITLE, details["title"])
+                self.assertEqual((710, 670), (details["width"], details["height"]))
+                self.assertEqual(WINDOW_STYLE, details["style"] & WINDOW_STYLE_MASK)
+                self.assertEqual(0, code, "closing the window ends with exit code 0")
+                self.assertEqual([], self.listing())
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    for option in ("wine-run", "prefix", "exe", "probe", "schema", "work"):
+        parser.add_argument("--" + option, required=True)
+    parser.add_argument("--cases", choices=("headless", "window"), required=True)
+    ARGS = parser.parse_args()
+    if ARGS.cases == "window" and not os.environ.get("DISPLAY"):
+        print("skipped: the window cases need a display (run under xvfb-run)")
+        return 77
+    os.makedirs(ARGS.work, exist_ok=True)
+    classes = [HeadlessReport, HeadlessFailures] if ARGS.cases == "headless" else [WindowMode]
+    suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(c)
+                               for c in classes)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    if result.wasSuccessful():
+        shutil.rmtree(ARGS.work, ignore_errors=True)
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

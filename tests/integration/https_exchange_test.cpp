@@ -1,0 +1,284 @@
+// HttpsExchange against the scripted peer on localhost:443 over real TLS.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "net/https_exchange.h"
+#include "support/test_peer.h"
+
+namespace {
+
+const size_t kHeaderUnits = 600;
+// "Content-Type: application/json\r\n" + "X-ZEQ-Token: " + "\r\n" + terminator.
+const size_t kLongestToken = kHeaderUnits - 32 - 13 - 2 - 1;
+
+std::string Pattern(size_t count, unsigned seed) {
+    std::string bytes(count, '\0');
+    unsigned state = seed;
+    for (size_t i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = (char)(state >> 16);
+    }
+    return bytes;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : bytes) {
+        text += kDigits[c >> 4];
+        text += kDigits[c & 15];
+    }
+    return text;
+}
+
+std::string BufferText(const ReportBuffer& buffer) {
+    return buffer.data == NULL ? std::string() : std::string(buffer.data, buffer.length);
+}
+
+// One request outside the exchange's transport policy, made to show that the
+// peer really offers what a refused case depends on. Status, or 0 on failure.
+DWORD ControlRequestStatus(DWORD protocols, DWORD securityFlags, bool followRedirects) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    DWORD policy = followRedirects ? WINHTTP_OPTION_REDIRECT_POLICY_ALWAYS
+                                   : WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    HINTERNET session = WinHttpOpen(L"control", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    HINTERNET connection = WinHttpConnect(session, L"localhost", 443, 0);
+    HINTERNET request =
+        WinHttpOpenRequest(connection, L"GET", L"/control", NULL, NULL, NULL, WINHTTP_FLAG_SECURE);
+    if (request != NULL &&
+        WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) &&
+        WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy)) &&
+        (securityFlags == 0 || WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS,
+                                                &securityFlags, sizeof(securityFlags))) &&
+        WinHttpSendRequest(request, NULL, 0, NULL, 0, 0, 0) &&
+        WinHttpReceiveResponse(request, NULL) &&
+        !WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, NULL,
+                             &status, &size, NULL)) {
+        status = 0;
+    }
+    WinHttpCloseHandle(request);
+    WinHttpCloseHandle(connection);
+    WinHttpCloseHandle(session);
+    return status;
+}
+
+class HttpsExchangeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(PeerDirectory().empty())
+            << "run this suite under tests/support/zeq_test_peer.py run";
+    }
+    void TearDown() override {
+        ResetBuffer(&response);
+    }
+    void Script(const std::string& script) {
+        ASSERT_TRUE(SetPeerScenario(script));
+    }
+    bool Get(const WCHAR* token = NULL) {
+        return HttpsExchange(L"GET", L"/api/token.php", NULL, 0, token, &response);
+    }
+    bool Post(const std::string& body, const WCHAR* token = NULL) {
+        return HttpsExchange(L"POST", L"/api/report.php", body.data(), (UINT32)body.size(), token,
+                             &response);
+    }
+
+    ReportBuffer response = {};
+};
+
+TEST_F(HttpsExchangeTest, EmptyBodyWithStatus200IsAnAnswer) {
+    Script("200 empty\n");
+    EXPECT_TRUE(Get());
+    EXPECT_EQ(0u, response.length);
+    EXPECT_FALSE(response.failed);
+}
+
+TEST_F(HttpsExchangeTest, BodyIsAdmittedUpTo4096Bytes) {
+    struct Case {
+        size_t bodyBytes;
+        bool answered;
+    };
+    const Case cases[] = {{1, true},    {1024, true},  {1025, true},
+                          {4096, true}, {4097, false}, {5120, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bodyBytes);
+        std::string body = Pattern(c.bodyBytes, (unsigned)c.bodyBytes);
+        Script("200 hex:" + Hex(body) + "\n");
+        ResetBuffer(&response);
+        EXPECT_EQ(c.answered, Get());
+        EXPECT_LE(response.length, 4096u);
+        if (c.answered) {
+            EXPECT_EQ(body, BufferText(response));
+            EXPECT_EQ(0, response.data[response.length]);
+        }
+        EXPECT_EQ(1u, PeerRequests().size());
+    }
+}
+
+TEST_F(HttpsExchangeTest, WhatResponseHeldCountsTowardTheLimit) {
+    const std::string held = Pattern(100, 7);
+    struct Case {
+        size_t bodyBytes;
+        bool answered;
+    };
+    const Case cases[] = {{3996, true}, {3997, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bodyBytes);
+        std::string body = Pattern(c.bodyBytes, 11);
+        Script("200 hex:" + Hex(body) + "\n");
+        ResetBuffer(&response);
+        AppendBytes(&response, held.data(), (UINT32)held.size());
+        EXPECT_EQ(c.answered, Get());
+        EXPECT_LE(response.length, 4096u);
+        EXPECT_EQ(held, BufferText(response).substr(0, held.size()));
+        if (c.answered) {
+            EXPECT_EQ(held + body, BufferText(response));
+        }
+    }
+}
+
+TEST_F(HttpsExchangeTest, OnlyStatus200IsAnAnswerAndRedirectsAreNotFollowed) {
+    const int statuses[] = {201, 204, 301, 302, 307, 404, 500};
+    for (int status : statuses) {
+        SCOPED_TRACE(status);
+        // A client that followed the Location would get a good answer next.
+        Script(std::to_string(status) +
+               " text:refused header:Location=https://localhost/api/moved\n"
+               "200 text:followed\n");
+        ResetBuffer(&response);
+        EXPECT_FALSE(Get());
+        std::vector<PeerRequest> requests = PeerRequests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_EQ("/api/token.php", requests[0].path);
+    }
+}
+
+TEST_F(HttpsExchangeTest, PeerRedirectIsFollowedByAClientThatAllowsIt) {
+    Script("302 header:Location=https://localhost/api/moved\n200 text:followed\n");
+    EXPECT_EQ(200u, ControlRequestStatus(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2, 0, true));
+    std::vector<PeerRequest> requests = PeerRequests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ("/api/moved", requests[1].path);
+}
+
+TEST_F(HttpsExchangeTest, GetCarriesContentTypeAndNoTokenHeaderForNullToken) {
+    Script("200 text:ok\n");
+    ASSERT_TRUE(Get());
+    EXPECT_EQ("ok", BufferText(response));
+    std::vector<PeerRequest> requests = PeerRequests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("GET", requests[0].method);
+    EXPECT_EQ("/api/token.php", requests[0].path);
+    EXPECT_EQ("application/json", requests[0].Header("Content-Type"));
+    EXPECT_EQ("ZEQ-Health/1.0", requests[0].Header("User-Agent"));
+    EXPECT_EQ("localhost", requests[0].Header("Host"));
+    EXPECT_FALSE(requests[0].HasHeader("X-ZEQ-Token"));
+    EXPECT_EQ("", requests[0].body);
+}
+
+TEST_F(HttpsExchangeTest, TokenHeaderCarriesTheTokenAsGiven) {
+    std::wstring longest(kLongestToken, L'7');
+    struct Case {
+        const WCHAR* token;
+        std::string sent;
+    };
+    const Case cases[] = {
+        {L"", ""},
+        {L"0123.abcd", "0123.abcd"},
+        {longest.c_str(), std::string(kLongestToken, '7')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent.size());
+        Script("200 empty\n");
+        ResetBuffer(&response);
+        EXPECT_TRUE(Post("{}", c.token));
+        std::vector<PeerRequest> requests = PeerRequests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_TRUE(requests[0].HasHeader("X-ZEQ-Token"));
+        EXPECT_EQ(c.sent, requests[0].Header("X-ZEQ-Token"));
+        EXPECT_EQ("application/json", requests[0].Header("Content-Type"));
+    }
+}
+
+TEST_F(HttpsExchangeTest, TokenThatDoesNotFitTheHeaderTextSendsNothing) {
+    std::wstring tooLong(kLongestToken + 1, L'7');
+    std::wstring huge(4000, L'a');
+    const WCHAR* tokens[] = {tooLong.c_str(), huge.c_str()};
+    for (const WCHAR* token : tokens) {
+        SCOPED_TRACE(lstrlenW(token));
+        Script("200 text:first\n200 text:second\n");
+        ResetBuffer(&response);
+        EXPECT_FALSE(Post("{}", token));
+        EXPECT_EQ(0u, response.length);
+        // Connections are taken in order: had the refused exchange connected,
+        // the peer would count two connections and two requests now.
+        ASSERT_TRUE(Get(L"fits"));
+        EXPECT_EQ("first", BufferText(response));
+        EXPECT_EQ(1, PeerConnections());
+        std::vector<PeerRequest> requests = PeerRequests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_EQ("fits", requests[0].Header("X-ZEQ-Token"));
+    }
+}
+
+TEST_F(HttpsExchangeTest, BodyArrivesByteIdentical) {
+    std::string everyByte;
+    for (int i = 0; i < 256; ++i) {
+        everyByte += (char)i;
+    }
+    const std::string bodies[] = {"", everyByte, std::string("a\0b\r\n\0", 6),
+                                  Pattern(1024 * 1024, 3)};
+    for (const std::string& body : bodies) {
+        SCOPED_TRACE(body.size());
+        Script("200 empty\n");
+        ResetBuffer(&response);
+        EXPECT_TRUE(Post(body, L"t"));
+        std::vector<PeerRequest> requests = PeerRequests();
+        ASSERT_EQ(1u, requests.size());
+        EXPECT_EQ("POST", requests[0].method);
+        EXPECT_EQ("/api/report.php", requests[0].path);
+        EXPECT_EQ(std::to_string(body.size()), requests[0].Header("Content-Length"));
+        EXPECT_TRUE(body == requests[0].body) << "body differs";
+    }
+}
+
+TEST_F(HttpsExchangeTest, PeerOfferingOnlyTls11IsRefused) {
+    Script("tls tls1.1\n200 text:old\n200 text:old\n");
+    EXPECT_FALSE(Get());
+    EXPECT_TRUE(PeerRequests().empty());
+    // The same peer does answer a client that allows TLS 1.1.
+    EXPECT_EQ(200u, ControlRequestStatus(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1, 0, false));
+    EXPECT_EQ(1u, PeerRequests().size());
+}
+
+TEST_F(HttpsExchangeTest, PeerWithUntrustedCertificateIsRefused) {
+    Script("tls untrusted\n200 text:rogue\n200 text:rogue\n");
+    EXPECT_FALSE(Get());
+    EXPECT_TRUE(PeerRequests().empty());
+    // The same peer does answer a client that accepts an unknown authority.
+    EXPECT_EQ(200u, ControlRequestStatus(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2,
+                                         SECURITY_FLAG_IGNORE_UNKNOWN_CA, false));
+    EXPECT_EQ(1u, PeerRequests().size());
+}
+
+TEST_F(HttpsExchangeTest, SilentPeerFailsAfterTheReceiveTimeOut) {
+    Script("hang\n");
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(Get());
+    DWORD waited = GetTickCount() - start;
+    // The request went out; the answer never came and the exchange gave up
+    // after the 20-second receive time-out, not before and not much later.
+    EXPECT_EQ(1u, PeerRequests().size());
+    EXPECT_GE(waited, 19000u);
+    EXPECT_LE(waited, 40000u);
+}
+
+} // namespace
