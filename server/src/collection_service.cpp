@@ -30,8 +30,6 @@ constexpr const char* kTextType = "text/plain; charset=utf-8";
 constexpr const char* kTokenPath = "/api/token.php";
 constexpr const char* kReportPath = "/api/report.php";
 constexpr const char* kPrivacyPath = "/privacy.php";
-// GET requests carry no body; anything larger than this is refused unread.
-constexpr std::size_t kMaxOtherPayload = 64 * 1024;
 // httplib listens with a backlog of 5, too short for a burst of clients.
 constexpr int kListenBacklog = 256;
 
@@ -429,7 +427,9 @@ int CollectionService::bind() {
     server_->set_keep_alive_timeout(seconds);
     server_->set_read_timeout(seconds, 0);
     server_->set_write_timeout(seconds, 0);
-    server_->set_payload_max_length(kMaxOtherPayload);
+    // httplib applies this to the report's body too; the handler has checked
+    // the declared length against the same limit before it reads anything.
+    server_->set_payload_max_length(kMaxReportBytes);
     server_->set_tcp_nodelay(true);
     server_->set_socket_options([](int socket) {
         // Not SO_REUSEPORT (httplib's default): a second server on the same
@@ -483,6 +483,10 @@ void CollectionService::stop() {
     if (server_) {
         server_->stop();
     }
+}
+
+bool CollectionService::running() const {
+    return server_ && server_->is_running();
 }
 
 } // namespace zeq

@@ -43,8 +43,10 @@ class CollectionService {
     int bind();
     // Serves until stop(); in-flight requests finish before it returns.
     void run();
-    // Stops accepting; safe from any thread. A no-op before run() has started.
+    // Stops accepting; safe from any thread. Call it once, after running()
+    // has turned true; before that it would be a no-op.
     void stop();
+    bool running() const;
 
     bool usesTls() const {
         return !settings_.certFile.empty();

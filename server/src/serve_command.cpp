@@ -51,8 +51,8 @@ ServiceSettings settingsFrom(const CommandLine& line) {
     return settings;
 }
 
-// Waits for SIGTERM or SIGINT and stops the service. stop() does nothing while
-// the service has not started listening, so it is repeated until run() returns.
+// Waits for SIGTERM or SIGINT and stops the service. A signal that arrives
+// before the service listens is held until it does: stop() is a no-op before.
 class ShutdownOnSignal {
   public:
     ShutdownOnSignal(CollectionService& service, const sigset_t& signals)
@@ -75,8 +75,11 @@ class ShutdownOnSignal {
         }
         writeLogLine("zeq-server: señal recibida, terminando las peticiones en curso");
         while (!finished_) {
-            service_.stop();
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (service_.running()) {
+                service_.stop();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
 

@@ -55,6 +55,15 @@ void SetMarquee(bool running) {
                  running ? kMarqueeIntervalMs : 0);
 }
 
+// Disabling the control that has the keyboard focus leaves the focus nowhere, and
+// then Tab reaches no control at all. Hand it back to the window, as at start-up,
+// so that the dialog keyboard handling finds the enabled tab stops again.
+void KeepKeyboardFocus() {
+    if (GetFocus() == nullptr && GetActiveWindow() == AppState.mainWindow) {
+        SetFocus(AppState.mainWindow);
+    }
+}
+
 bool ReportIsSendable(const ReportBuffer& report) {
     return !report.failed && report.length <= kMaxReportBytes && report.length != 0;
 }
@@ -124,6 +133,7 @@ void StartRun(bool resendOnly) {
     EnableWindow(AppState.retryButton, FALSE);
     EnableWindow(AppState.saveButton, FALSE);
     EnableWindow(AppState.copyButton, FALSE);
+    KeepKeyboardFocus();
     SetWindowTextW(AppState.statusLabel, kCollectingText);
     SetMarquee(true);
 
@@ -203,6 +213,7 @@ LRESULT OnAppFinished(WPARAM outcome) {
     EnableWindow(AppState.retryButton, state.retryEnabled ? TRUE : FALSE);
     AppState.codeAvailable = state.codeAvailable;
     EnableWindow(AppState.copyButton, AppState.codeAvailable ? TRUE : FALSE);
+    KeepKeyboardFocus();
     if (AppState.codeAvailable) {
         SetWindowTextW(AppState.codeEdit, AppState.receiptCode);
         SetWindowTextW(AppState.statusLabel, kReceivedText);

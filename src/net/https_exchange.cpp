@@ -81,6 +81,7 @@ bool HttpsExchange(const WCHAR* verb, const WCHAR* path, const void* body, UINT3
     HINTERNET request = NULL;
     DWORD protocols = kProtocolsTls12Only;
     DWORD redirectPolicy = kRedirectNever;
+    DWORD headerWait = kReceiveTimeoutMs;
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
     WCHAR headers[kHeaderUnits];
@@ -98,6 +99,10 @@ bool HttpsExchange(const WCHAR* verb, const WCHAR* path, const void* body, UINT3
     }
     (void)WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
                              kReceiveTimeoutMs);
+    // The wait for the answer's headers is held to the receive time-out too:
+    // some WinHTTP implementations otherwise wait for them without end.
+    (void)WinHttpSetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerWait,
+                           sizeof(headerWait));
     // No fallback: a platform that cannot be held to TLS 1.2 makes no exchange.
     if (!WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
                           sizeof(protocols))) {

@@ -68,18 +68,23 @@ void ResetBuffer(ReportBuffer* buffer) {
     buffer->failed = false;
 }
 
+// Bytes still free in the block below the ceiling, leaving room for the terminator.
+static UINT32 Room(const ReportBuffer* buffer) {
+    if (buffer->failed || buffer->data == NULL) {
+        return 0;
+    }
+    UINT32 limit =
+        buffer->capacity < kReportBufferCeiling ? buffer->capacity : kReportBufferCeiling;
+    return limit - 1 - buffer->length;
+}
+
 // Appends a run of bytes that need no escaping with exactly the outcome of appending them one
 // by one: whatever fits in the current block below the ceiling is copied at once, and the byte
 // that does not goes through AppendBytes, which grows the block or refuses as a one-byte append
 // would. So the text, the growth steps and the point of failure are those of single-byte pieces.
 static void AppendPlainRun(ReportBuffer* buffer, const char* bytes, UINT32 count) {
     while (count != 0 && !buffer->failed) {
-        UINT32 room = 0;
-        if (buffer->data != NULL) {
-            UINT32 limit =
-                buffer->capacity < kReportBufferCeiling ? buffer->capacity : kReportBufferCeiling;
-            room = limit - 1 - buffer->length;
-        }
+        UINT32 room = Room(buffer);
         if (room == 0) {
             AppendBytes(buffer, bytes, 1);
             ++bytes;
@@ -95,9 +100,39 @@ static void AppendPlainRun(ReportBuffer* buffer, const char* bytes, UINT32 count
     }
 }
 
+// Writes the escaped bytes straight into the block. Only for when six bytes per byte fit in
+// Room: then no piece could have grown the block or been refused.
+static void WriteEscapedUtf8(ReportBuffer* buffer, const char* bytes, UINT32 count) {
+    char* out = buffer->data + buffer->length;
+    for (UINT32 i = 0; i < count; ++i) {
+        unsigned char b = (unsigned char)bytes[i];
+        if (b >= 0x20 && b != 0x22 && b != 0x5C) {
+            *out++ = (char)b;
+        } else if (b >= 0x20) {
+            out[0] = '\\';
+            out[1] = (char)b;
+            out += 2;
+        } else {
+            out[0] = '\\';
+            out[1] = 'u';
+            out[2] = '0';
+            out[3] = '0';
+            out[4] = kHexDigits[b >> 4];
+            out[5] = kHexDigits[b & 0xF];
+            out += 6;
+        }
+    }
+    *out = 0;
+    buffer->length = (UINT32)(out - buffer->data);
+}
+
 // Quotation mark, backslash and control bytes become escapes; every other byte, DEL and the
 // bytes of multi-byte sequences included, is copied as it is.
 static void AppendEscapedUtf8(ReportBuffer* buffer, const char* bytes, UINT32 count) {
+    if ((UINT64)count * 6 <= Room(buffer)) {
+        WriteEscapedUtf8(buffer, bytes, count);
+        return;
+    }
     UINT32 runStart = 0;
     for (UINT32 i = 0; i < count; ++i) {
         unsigned char b = (unsigned char)bytes[i];

@@ -118,7 +118,8 @@ DWORD (*wmiTickCount)() = SystemTickCount;
 
 void AppendWmiUnavailable(ReportBuffer* buffer, HRESULT hresult) {
     WCHAR text[256];
-    wsprintfW(text, L"No disponible: WMI 0x%08X. Puede requerir permisos o un proveedor compatible.",
+    wsprintfW(text,
+              L"No disponible: WMI 0x%08X. Puede requerir permisos o un proveedor compatible.",
               (DWORD)hresult);
     AppendJsonString(buffer, text);
 }
@@ -145,9 +146,9 @@ void CollectWmiSection(ReportBuffer* buffer, const WCHAR* title, const WCHAR* wm
         hr = ConnectToNamespace(locator, wmiNamespace, &services);
     }
     if (SUCCEEDED(hr)) {
-        hr = CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, NULL,
-                               RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, NULL,
-                               EOAC_NONE);
+        hr =
+            CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, NULL,
+                              RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, NULL, EOAC_NONE);
     }
     if (SUCCEEDED(hr)) {
         hr = RunQuery(services, query, &enumerator);

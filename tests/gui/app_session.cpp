@@ -254,3 +254,52 @@ std::string ReadWholeFile(const std::wstring& path, bool* ok) {
     *ok = true;
     return contents;
 }
+
+std::string ScreenPixels(HWND control) {
+    RECT rect = {};
+    GetWindowRect(control, &rect);
+    int width = rect.right - rect.left;
+    int height = rect.bottom - rect.top;
+    std::string pixels;
+    if (width <= 0 || height <= 0) {
+        return pixels;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY)) {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        pixels.resize(static_cast<size_t>(width) * height * 4);
+        SelectObject(memory, previous);
+        if (GetDIBits(memory, bitmap, 0, height, &pixels[0], &info, DIB_RGB_COLORS) != height) {
+            pixels.clear();
+        }
+        previous = nullptr;
+    }
+    if (previous != nullptr) {
+        SelectObject(memory, previous);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+bool PictureChanges(HWND control, DWORD withinMs) {
+    std::string first = ScreenPixels(control);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < withinMs) {
+        Sleep(50);
+        if (ScreenPixels(control) != first) {
+            return true;
+        }
+    }
+    return false;
+}

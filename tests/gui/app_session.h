@@ -59,3 +59,9 @@ bool SetClipboardText(const std::wstring& text);
 
 // The whole file, or "" with ok false.
 std::string ReadWholeFile(const std::wstring& path, bool* ok);
+
+// The control's pixels as shown on the screen, as raw 32-bit rows; "" on failure.
+std::string ScreenPixels(HWND control);
+
+// Whether the control's picture changes within the given time (an animation runs).
+bool PictureChanges(HWND control, DWORD withinMs);

@@ -19,6 +19,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -68,8 +69,14 @@ def windows_path(path):
 
 
 def wine(*command, env=None):
-    return subprocess.run([ARGS.wine_run, ARGS.prefix, *command], capture_output=True,
-                          env=env, timeout=600)
+    # Output goes to files, not pipes: Wine's background processes inherit the
+    # descriptors and would hold a pipe open for seconds after the program ends.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.run([ARGS.wine_run, ARGS.prefix, *command], stdout=out, stderr=err,
+                              stdin=subprocess.DEVNULL, env=env, timeout=600).returncode
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(command, code, out.read(), err.read())
 
 
 def reg(*arguments):
@@ -252,6 +259,48 @@ class HeadlessFailures(Workspace):
                     self.assertEqual(previous, f.read())
 
 
+class HeadlessOversizedReport(Workspace):
+    """Enough long uninstall entries push the report past 2 MiB: nothing is written."""
+    KEYS = [UNINSTALL.replace("HKLM", "HKEY_LOCAL_MACHINE") + "\\ZEQHealthE2EBig%03d" % i
+            for i in range(300)]
+    LONG = 2000  # characters per value; four values make a row of about 8 KB
+
+    def import_reg(self, lines):
+        path = os.path.join(self.work, "fixture.reg")
+        with open(path, "w", encoding="ascii", newline="\r\n") as f:
+            f.write("REGEDIT4\n\n" + "\n".join(lines) + "\n")
+        result = wine("regedit", "/S", windows_path(path))
+        os.remove(path)
+        return result
+
+    def setUp(self):
+        super().setUp()
+        lines = []
+        for i, key in enumerate(self.KEYS):
+            lines += ["[%s]" % key, '"DisplayName"="ZEQ grande %03d %s"' % (i, "n" * self.LONG)]
+            lines += ['"%s"="%s"' % (name, name[0] * self.LONG)
+                      for name in ("DisplayVersion", "Publisher", "InstallDate")]
+            lines.append("")
+        self.assertEqual(0, self.import_reg(lines).returncode)
+        last = self.KEYS[-1].replace("HKEY_LOCAL_MACHINE", "HKLM")
+        self.assertEqual(0, reg("query", last, "/v", "InstallDate", "/reg:64").returncode)
+
+    def tearDown(self):
+        self.import_reg(["[-%s]" % key for key in self.KEYS])
+
+    def test_a_report_over_2_mib_is_not_written(self):
+        target = os.path.join(self.work, "informe.json")
+        previous = b'{"anterior":true}'
+        with open(target, "wb") as f:
+            f.write(previous)
+        window, code, _ = launch("--collect", windows_path(target))
+        self.assertFalse(window)
+        self.assertEqual(1, code)
+        self.assertEqual(["informe.json"], self.listing())
+        with open(target, "rb") as f:
+            self.assertEqual(previous, f.read())
+
+
 class WindowMode(Workspace):
     def test_other_command_lines_open_the_main_window(self):
         target = os.path.join(self.work, "informe.json")
@@ -265,6 +314,8 @@ class WindowMode(Workspace):
         ]
         for label, arguments in cases:
             with self.subTest(label):
+                if os.path.exists(target):
+                    os.remove(target)  # left by an earlier failing case
                 window, code, details = launch(*arguments)
                 self.assertTrue(window, "no main window")
                 self.assertEqual(WINDOW_TITLE, details["title"])
@@ -285,7 +336,7 @@ def main():
         print("skipped: the window cases need a display (run under xvfb-run)")
         return 77
     os.makedirs(ARGS.work, exist_ok=True)
-    classes = [HeadlessReport, HeadlessFailures] if ARGS.cases == "headless" else [WindowMode]
+    classes = [HeadlessReport, HeadlessFailures, HeadlessOversizedReport] if ARGS.cases == "headless" else [WindowMode]
     suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(c)
                                for c in classes)
     result = unittest.TextTestRunner(verbosity=2).run(suite)

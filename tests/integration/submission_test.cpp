@@ -64,7 +64,6 @@ class SubmitReportTest : public ::testing::Test {
         // UTF-8 with accents, a quotation mark escape and a line end inside.
         const char report[] = "{\"report_id\":\"r-1\",\"text\":\"A\xC3\xB1o \\\"2\\\"\\u000a\"}";
         AppendBytes(&AppState.report, report, sizeof(report) - 1);
-        lstrcpyW(AppState.receiptCode, kPreviousCode);
         reportHeap = &kCountingHeap;
     }
     void TearDown() override {
@@ -76,6 +75,7 @@ class SubmitReportTest : public ::testing::Test {
     // the outcome: the buffers are freed, and the code changes only on success.
     bool Submit(const std::string& script) {
         EXPECT_TRUE(SetPeerScenario(script));
+        lstrcpyW(AppState.receiptCode, kPreviousCode);
         int blocksBefore = liveBlocks;
         bool submitted = SubmitReport();
         EXPECT_EQ(blocksBefore, liveBlocks) << "a response buffer was not reset";

@@ -20,7 +20,7 @@ ULONG Decrement(FakeWmi* world, LONG* refs, const std::string& name) {
         world->unexpected.push_back("over-release of " + name);
         return 0;
     }
-    return (ULONG)--*refs;
+    return (ULONG)-- * refs;
 }
 
 std::wstring TextOf(const BSTR text) {
@@ -84,15 +84,28 @@ HRESULT FakeClassObject::Next(LONG flags, BSTR* propertyName, VARIANT* value, CI
         return WBEM_E_UNEXPECTED;
     }
     if (position_ == failAtProperty) {
+        enumerating_ = false;
         return failResult;
     }
     if (position_ >= properties_.size()) {
+        // Asking again after the end would loop for ever on a real object.
+        if (position_++ > properties_.size()) {
+            world_->unexpected.push_back("property Next after the end of " + name);
+            return WBEM_E_UNEXPECTED;
+        }
         return WBEM_S_NO_MORE_DATA;
     }
+    // WMI overwrites the outputs without freeing them: whatever the caller left
+    // there from the previous property would leak.
+    if (*propertyName != NULL || value->vt != VT_EMPTY) {
+        world_->unexpected.push_back("property Next given a name or value not freed, on " + name);
+    }
     const auto& property = properties_[position_++];
-    // Fresh copies, as WMI hands them out: the caller must free both.
     *propertyName = SysAllocString(property.first.c_str());
-    VariantCopy(value, const_cast<VARIANT*>(&property.second));
+    VARIANT copy;
+    VariantInit(&copy);
+    VariantCopy(&copy, const_cast<VARIANT*>(&property.second));
+    *value = copy;
     ++propertiesHandedOut;
     return WBEM_S_NO_ERROR;
 }
@@ -206,7 +219,11 @@ HRESULT FakeEnumerator::Next(LONG timeout, ULONG count, IWbemClassObject** objec
     }
 
     *returned = 0;
+    if (ended_) {
+        world_->unexpected.push_back("fetch after the listing had ended");
+    }
     if (position_ >= fetches.size()) {
+        ended_ = true;
         return WBEM_S_FALSE;
     }
     FakeFetch& fetch = fetches[position_];
@@ -214,6 +231,7 @@ HRESULT FakeEnumerator::Next(LONG timeout, ULONG count, IWbemClassObject** objec
     if (timeout >= 0 && fetch.delay > (DWORD)timeout) {
         world_->clock += (DWORD)timeout;
         fetch.delay -= (DWORD)timeout;
+        ended_ = true;
         return WBEM_S_TIMEDOUT;
     }
     world_->clock += fetch.delay;
@@ -223,6 +241,8 @@ HRESULT FakeEnumerator::Next(LONG timeout, ULONG count, IWbemClassObject** objec
         fetch.instance->AddRef();
         objects[0] = fetch.instance;
         *returned = 1;
+    } else {
+        ended_ = true;
     }
     return fetch.result;
 }
@@ -349,8 +369,7 @@ HRESULT FakeServices::CreateClassEnumAsync(const BSTR, LONG, IWbemContext*, IWbe
 HRESULT FakeServices::PutInstance(IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**) {
     FAKE_UNEXPECTED(world_, "PutInstance");
 }
-HRESULT FakeServices::PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                       IWbemObjectSink*) {
+HRESULT FakeServices::PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*) {
     FAKE_UNEXPECTED(world_, "PutInstanceAsync");
 }
 HRESULT FakeServices::DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallResult**) {
@@ -359,12 +378,10 @@ HRESULT FakeServices::DeleteInstance(const BSTR, LONG, IWbemContext*, IWbemCallR
 HRESULT FakeServices::DeleteInstanceAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) {
     FAKE_UNEXPECTED(world_, "DeleteInstanceAsync");
 }
-HRESULT FakeServices::CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
-                                         IEnumWbemClassObject**) {
+HRESULT FakeServices::CreateInstanceEnum(const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**) {
     FAKE_UNEXPECTED(world_, "CreateInstanceEnum");
 }
-HRESULT FakeServices::CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                              IWbemObjectSink*) {
+HRESULT FakeServices::CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*, IWbemObjectSink*) {
     FAKE_UNEXPECTED(world_, "CreateInstanceEnumAsync");
 }
 HRESULT FakeServices::ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
@@ -410,10 +427,9 @@ ULONG FakeLocator::Release() {
     return Decrement(world_, &refs, "locator");
 }
 
-HRESULT FakeLocator::ConnectServer(const BSTR networkResource, const BSTR user,
-                                   const BSTR password, const BSTR locale, LONG flags,
-                                   const BSTR authority, IWbemContext* context,
-                                   IWbemServices** services) {
+HRESULT FakeLocator::ConnectServer(const BSTR networkResource, const BSTR user, const BSTR password,
+                                   const BSTR locale, LONG flags, const BSTR authority,
+                                   IWbemContext* context, IWbemServices** services) {
     world_->Log("connect");
     ++connectCalls;
     resource = TextOf(networkResource);
@@ -457,8 +473,8 @@ ULONG FakeUnknown::Release() {
 FakeWmi::FakeWmi() : locator(this), services(this), enumerator(this) {}
 
 FakeClassObject* FakeWmi::NewInstance() {
-    instances.push_back(
-        std::make_unique<FakeClassObject>(this, "instance " + std::to_string(instances.size() + 1)));
+    instances.push_back(std::make_unique<FakeClassObject>(
+        this, "instance " + std::to_string(instances.size() + 1)));
     return instances.back().get();
 }
 

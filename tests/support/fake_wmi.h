@@ -120,6 +120,7 @@ class FakeEnumerator : public IEnumWbemClassObject {
   private:
     FakeWmi* world_;
     size_t position_ = 0;
+    bool ended_ = false; // a fetch returned nothing: the caller should stop asking
 };
 
 // The namespace connection. It also answers IClientSecurity, as a real proxy
@@ -162,8 +163,8 @@ class FakeServices : public IWbemServices, public IClientSecurity {
     HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*,
                                            void**, DWORD*) override;
     HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz,
-                                         OLECHAR* principal, DWORD level, DWORD imp,
-                                         void* authInfo, DWORD caps) override;
+                                         OLECHAR* principal, DWORD level, DWORD imp, void* authInfo,
+                                         DWORD caps) override;
     HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override;
     // IWbemServices
     HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
@@ -206,8 +207,7 @@ class FakeServices : public IWbemServices, public IClientSecurity {
     HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
                                                     IEnumWbemClassObject**) override;
     HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG,
-                                                         IWbemContext*,
-                                                         IWbemObjectSink*) override;
+                                                         IWbemContext*, IWbemObjectSink*) override;
     HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
                                          IWbemClassObject*, IWbemClassObject**,
                                          IWbemCallResult**) override;
@@ -230,7 +230,7 @@ class FakeLocator : public IWbemLocator {
     LONG refs = 1;
     int connectCalls = 0;
     std::wstring resource;
-    UINT resourceLength = 0; // as SysStringLen sees it
+    UINT resourceLength = 0;      // as SysStringLen sees it
     bool credentialsNull = false; // user, password, locale and authority
     LONG securityFlags = 0;
     bool contextNull = false;

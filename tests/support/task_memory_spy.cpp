@@ -5,7 +5,7 @@
 namespace {
 
 long liveBlocks = 0;
-long blocksMade = 0;
+bool registered = false;
 
 class TaskMemorySpy : public IMallocSpy {
   public:
@@ -30,7 +30,6 @@ class TaskMemorySpy : public IMallocSpy {
     void* STDMETHODCALLTYPE PostAlloc(void* block) override {
         if (block != NULL) {
             ++liveBlocks;
-            ++blocksMade;
         }
         return block;
     }
@@ -41,8 +40,7 @@ class TaskMemorySpy : public IMallocSpy {
         return block;
     }
     void STDMETHODCALLTYPE PostFree(BOOL) override {}
-    SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** newBlock,
-                                        BOOL) override {
+    SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** newBlock, BOOL) override {
         *newBlock = block;
         return size;
     }
@@ -69,31 +67,24 @@ TaskMemorySpy spy;
 
 } // namespace
 
-bool StartTaskMemorySpy() {
+bool EnsureTaskMemorySpy() {
+    if (registered) {
+        return true;
+    }
     typedef void(WINAPI * SetOaNoCacheProc)();
     HMODULE oleaut32 = GetModuleHandleW(L"oleaut32.dll");
     SetOaNoCacheProc setOaNoCache =
-        oleaut32 == NULL
-            ? NULL
-            : reinterpret_cast<SetOaNoCacheProc>(
-                  reinterpret_cast<void*>(GetProcAddress(oleaut32, "SetOaNoCache")));
+        oleaut32 == NULL ? NULL
+                         : reinterpret_cast<SetOaNoCacheProc>(
+                               reinterpret_cast<void*>(GetProcAddress(oleaut32, "SetOaNoCache")));
     if (setOaNoCache == NULL) {
         return false;
     }
     setOaNoCache();
-    liveBlocks = 0;
-    blocksMade = 0;
-    return SUCCEEDED(CoRegisterMallocSpy(&spy));
-}
-
-void StopTaskMemorySpy() {
-    CoRevokeMallocSpy();
+    registered = SUCCEEDED(CoRegisterMallocSpy(&spy));
+    return registered;
 }
 
 long LiveTaskAllocations() {
     return liveBlocks;
-}
-
-long TaskAllocationsMade() {
-    return blocksMade;
 }

@@ -3,13 +3,12 @@
 #include <windows.h>
 
 // Counts COM task-memory blocks (BSTRs, strings inside VARIANTs) allocated and
-// freed while the spy is registered, so that a test can tell whether code under
-// test frees every BSTR it receives. Turns the oleaut32 BSTR cache off first:
-// with it on, SysFreeString keeps blocks instead of freeing them.
-bool StartTaskMemorySpy();
-void StopTaskMemorySpy();
+// freed, so that a test can tell whether code under test frees every BSTR it
+// receives: compare LiveTaskAllocations before and after. The spy is registered
+// on first use and stays for the rest of the process, so that one test's leak
+// cannot unregister it for the next. The oleaut32 BSTR cache is turned off
+// first: with it on, SysFreeString keeps blocks instead of freeing them.
+bool EnsureTaskMemorySpy();
 
-// Blocks allocated since StartTaskMemorySpy and not yet freed.
+// Blocks allocated since the spy was registered and not yet freed.
 long LiveTaskAllocations();
-// Blocks allocated since StartTaskMemorySpy, freed or not.
-long TaskAllocationsMade();

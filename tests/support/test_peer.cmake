@@ -35,7 +35,7 @@ function(zeq_add_peer_test name)
       --trust-helper $<TARGET_FILE:zeq_trust_root>
       -- ${ZEQ_WINE_RUN} ${ZEQ_WINEPREFIX} $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ZEQ_TEST_ENVIRONMENT}"
-    LABELS "${ARG_LABELS}" TIMEOUT 600 RESOURCE_LOCK port443)
+    LABELS "${ARG_LABELS}" TIMEOUT 300 RESOURCE_LOCK port443)
   # The peer answers for localhost only; another host would reach the real network.
   if(NOT ZEQ_SERVER_HOST STREQUAL "localhost")
     set_tests_properties(${name} PROPERTIES DISABLED TRUE)

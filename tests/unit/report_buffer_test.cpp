@@ -149,7 +149,7 @@ TEST_F(ReportBufferTest, FirstAppendToAnAllZeroRecordTakesTwiceTheBytesPlus8192)
 }
 
 TEST_F(ReportBufferTest, GrowsToTwiceTheNeededSizePlus8192AndKeepsTheText) {
-    FillTo(&buffer, 100);
+    ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, 100));
     ASSERT_EQ(8392u, buffer.capacity);
     std::string before = Text(buffer);
     // Exactly filling the block (length + 1 == capacity) needs no growth.
@@ -180,7 +180,7 @@ TEST_F(ReportBufferTest, CeilingAcceptsExactlyEightMebibytesWithTheTerminator) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.prefill << " + " << c.count);
         if (c.prefill != 0) {
-            FillTo(&buffer, c.prefill);
+            ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, c.prefill));
         }
         char* dataBefore = buffer.data;
         UINT32 capacityBefore = buffer.capacity;
@@ -212,7 +212,7 @@ TEST_F(ReportBufferTest, HugeCountIsRefusedWithoutTouchingMemory) {
                              0x80000000u, 0x7FFFFFFFu, kCeiling};
     for (UINT32 count : counts) {
         SCOPED_TRACE(count);
-        FillTo(&buffer, length);
+        ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, length));
         char* dataBefore = buffer.data;
         UINT32 capacityBefore = buffer.capacity;
         int heapCallsBefore = fakeHeap.allocCalls + fakeHeap.reAllocCalls;
@@ -229,7 +229,7 @@ TEST_F(ReportBufferTest, HugeCountIsRefusedWithoutTouchingMemory) {
 }
 
 TEST_F(ReportBufferTest, FailureIsStickyUntilReset) {
-    FillTo(&buffer, 50);
+    ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, 50));
     AppendBytes(&buffer, "x", 0xFFFFFFFFu);
     ASSERT_TRUE(buffer.failed);
     char* dataBefore = buffer.data;
@@ -293,7 +293,7 @@ TEST_F(ReportBufferTest, HeapRefusalKeepsTheOldTextReadable) {
     fakeHeap.refuseAlloc = false;
 
     // Growth refused: the old block, text and terminator are intact.
-    FillTo(&buffer, 8000);
+    ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, 8000));
     char* dataBefore = buffer.data;
     UINT32 capacityBefore = buffer.capacity;
     fakeHeap.refuseReAlloc = true;
@@ -476,7 +476,7 @@ TEST_F(ReportBufferTest, CeilingMidStringKeepsEarlierPiecesAndNoClosingQuote) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()
                      << "room " << c.room << " tail " << testing::PrintToString(c.tail));
-        FillTo(&buffer, kCeiling - 1 - c.room);
+        ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, kCeiling - 1 - c.room));
         AppendJsonString(&buffer, c.text.c_str());
         EXPECT_EQ(c.failed, buffer.failed);
         ASSERT_EQ(kCeiling - 1 - c.room + c.tail.size(), buffer.length);
@@ -488,52 +488,78 @@ TEST_F(ReportBufferTest, CeilingMidStringKeepsEarlierPiecesAndNoClosingQuote) {
     }
 }
 
-// Runs of plain bytes are copied in one go; the outcome must be that of one append per byte.
-TEST_F(ReportBufferTest, BatchedRunsMatchPiecewiseAppendingAtTheCeiling) {
-    const std::wstring text = std::wstring(L"ab\"cd\\e\nf\u00f1g") + L"\U0001F600" +
-                              std::wstring(30, L'h') + L"\x1f" + std::wstring(10, L'\u20ac');
-    for (UINT32 room = 0; room <= 90; ++room) {
-        SCOPED_TRACE(room);
-        FillTo(&buffer, kCeiling - 1 - room);
-        FillTo(&other, kCeiling - 1 - room);
-        AppendJsonString(&buffer, text.c_str());
-        ReferenceAppendJsonString(&other, text);
-        EXPECT_EQ(other.failed, buffer.failed);
-        ASSERT_EQ(other.length, buffer.length);
-        EXPECT_EQ(0, memcmp(other.data, buffer.data, other.length + 1));
-        ResetBuffer(&buffer);
-        ResetBuffer(&other);
+// Plain runs are copied in one go and, when even six bytes per byte fit, escapes are written
+// straight into the block. The outcome must be that of one append per piece in every case.
+const std::wstring kPieceMixes[] = {
+    std::wstring(L"ab\"cd\\e\nf\u00f1g") + L"\U0001F600" + std::wstring(30, L'h') + L"\x1f" +
+        std::wstring(10, L'\u20ac'),
+    L"\x01\x02\x03",
+    L"ab\"c",
+    L"texto sin escapes",
+};
+
+void ExpectSameBuffer(const ReportBuffer& expected, const ReportBuffer& actual) {
+    EXPECT_EQ(expected.failed, actual.failed);
+    EXPECT_EQ(expected.capacity, actual.capacity);
+    ASSERT_EQ(expected.length, actual.length);
+    EXPECT_EQ(0, memcmp(expected.data, actual.data, expected.length + 1));
+}
+
+TEST_F(ReportBufferTest, EscapingMatchesPiecewiseAppendingAtTheCeiling) {
+    const UINT32 maxRoom = 130;
+    const UINT32 base = kCeiling - 1 - maxRoom;
+    ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, base));
+    ASSERT_NO_FATAL_FAILURE(FillTo(&other, base));
+    for (const std::wstring& text : kPieceMixes) {
+        for (UINT32 room = 0; room <= maxRoom; ++room) {
+            SCOPED_TRACE(testing::Message() << testing::PrintToString(text) << " room " << room);
+            // Back to `base` bytes: the same text a fresh fill gives, in a block already larger
+            // than the ceiling, as a fresh fill's block would be.
+            ReportBuffer* targets[] = {&buffer, &other};
+            for (ReportBuffer* target : targets) {
+                target->length = base;
+                target->data[base] = 0;
+                target->failed = false;
+                std::string padding(maxRoom - room, 'm');
+                AppendBytes(target, padding.data(), (UINT32)padding.size());
+            }
+            AppendJsonString(&buffer, text.c_str());
+            ReferenceAppendJsonString(&other, text);
+            ASSERT_NO_FATAL_FAILURE(ExpectSameBuffer(other, buffer));
+            EXPECT_LE(buffer.length + 1, kCeiling);
+        }
     }
 }
 
-TEST_F(ReportBufferTest, BatchedRunsMatchPiecewiseAppendingAcrossGrowth) {
-    const std::wstring text =
-        std::wstring(40, L'p') + L"\"\u00e9\t" + std::wstring(40, L'q') + L"\\";
-    // First block 2 * 100 + 8192 = 8392 bytes; the text starts `room` bytes before its end and
-    // needs 94 bytes, so it always crosses the end of the block.
+TEST_F(ReportBufferTest, EscapingMatchesPiecewiseAppendingAcrossGrowth) {
+    int refusals = 0;
     for (int refuse = 0; refuse <= 1; ++refuse) {
-        for (UINT32 room = 0; room <= 90; ++room) {
-            SCOPED_TRACE(testing::Message() << "refuse " << refuse << " room " << room);
-            ReportBuffer* targets[] = {&buffer, &other};
-            for (ReportBuffer* target : targets) {
-                FillTo(target, 100);
-                ASSERT_EQ(8392u, target->capacity);
-                std::string more(8392 - 1 - room - 100, 'm');
-                AppendBytes(target, more.data(), (UINT32)more.size());
+        for (const std::wstring& text : kPieceMixes) {
+            // First block 2 * 100 + 8192 = 8392 bytes; the text starts `room` bytes before its
+            // end, so it fits, fits only piece by piece, or needs the block to grow.
+            for (UINT32 room = 0; room <= 130; ++room) {
+                SCOPED_TRACE(testing::Message()
+                             << "refuse " << refuse << " " << testing::PrintToString(text)
+                             << " room " << room);
+                ReportBuffer* targets[] = {&buffer, &other};
+                for (ReportBuffer* target : targets) {
+                    ASSERT_NO_FATAL_FAILURE(FillTo(target, 100));
+                    ASSERT_EQ(8392u, target->capacity);
+                    std::string more(8392 - 1 - room - 100, 'm');
+                    AppendBytes(target, more.data(), (UINT32)more.size());
+                }
+                fakeHeap.refuseReAlloc = refuse != 0;
+                AppendJsonString(&buffer, text.c_str());
+                ReferenceAppendJsonString(&other, text);
+                fakeHeap.refuseReAlloc = false;
+                refusals += buffer.failed;
+                ASSERT_NO_FATAL_FAILURE(ExpectSameBuffer(other, buffer));
+                ResetBuffer(&buffer);
+                ResetBuffer(&other);
             }
-            fakeHeap.refuseReAlloc = refuse != 0;
-            AppendJsonString(&buffer, text.c_str());
-            ReferenceAppendJsonString(&other, text);
-            fakeHeap.refuseReAlloc = false;
-            EXPECT_EQ(refuse != 0, buffer.failed);
-            EXPECT_EQ(other.failed, buffer.failed);
-            EXPECT_EQ(other.capacity, buffer.capacity);
-            ASSERT_EQ(other.length, buffer.length);
-            EXPECT_EQ(0, memcmp(other.data, buffer.data, other.length + 1));
-            ResetBuffer(&buffer);
-            ResetBuffer(&other);
         }
     }
+    EXPECT_GT(refusals, 0) << "no case crossed the end of the block";
 }
 
 // --- AppendJsonVariant ------------------------------------------------------------------------
@@ -552,6 +578,13 @@ SAFEARRAY* MakeI4Array() {
     LONG index = 1;
     LONG value = 7;
     SafeArrayPutElement(array, &index, &value);
+    return array;
+}
+
+// A byte array is the one array the conversion would turn into a text.
+SAFEARRAY* MakeByteArray() {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, 4);
+    memcpy(array->pvData, "ABCD", 4);
     return array;
 }
 
@@ -576,6 +609,7 @@ TEST_F(ReportBufferTest, VariantsBecomeAStringOrNull) {
         {"empty", [] { VARIANT v; VariantInit(&v); return v; }, "null"},
         {"null", [] { VARIANT v; VariantInit(&v); v.vt = VT_NULL; return v; }, "null"},
         {"array of BSTR", [] { VARIANT v; VariantInit(&v); v.vt = VT_ARRAY | VT_BSTR; v.parray = MakeBstrArray(); return v; }, "null"},
+        {"array of UI1", [] { VARIANT v; VariantInit(&v); v.vt = VT_ARRAY | VT_UI1; v.parray = MakeByteArray(); return v; }, "null"},
         {"array of I4", [] { VARIANT v; VariantInit(&v); v.vt = VT_ARRAY | VT_I4; v.parray = MakeI4Array(); return v; }, "null"},
         {"bool true", [] { VARIANT v; VariantInit(&v); v.vt = VT_BOOL; v.boolVal = VARIANT_TRUE; return v; }, "\"True\""},
         {"bool false", [] { VARIANT v; VariantInit(&v); v.vt = VT_BOOL; v.boolVal = VARIANT_FALSE; return v; }, "\"False\""},

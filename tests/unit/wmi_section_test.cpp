@@ -61,29 +61,39 @@ std::vector<std::string> LastCalls(const std::vector<std::string>& calls, size_t
 class WmiSectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)));
-        ASSERT_TRUE(StartTaskMemorySpy());
-        world = std::make_unique<FakeWmi>();
-        fakeWmi = world.get();
+        NewWorld();
         savedCreate = createWbemLocator;
         savedTick = wmiTickCount;
         createWbemLocator = CreateFakeWbemLocator;
         wmiTickCount = FakeWmiTickCount;
         AppState.mainWindow = NULL;
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)));
+        ASSERT_TRUE(EnsureTaskMemorySpy());
     }
 
     void TearDown() override {
-        EXPECT_EQ("", world->Unreleased());
-        EXPECT_EQ("", Join(world->unexpected));
-        EXPECT_EQ(0, world->enumerator.mostInstancesHeldAtFetch)
-            << "an instance was still held when the next one was fetched";
+        ExpectWorldLeftClean();
         createWbemLocator = savedCreate;
         wmiTickCount = savedTick;
         AppState.mainWindow = NULL;
         fakeWmi = NULL;
         world.reset();
-        StopTaskMemorySpy();
         CoUninitialize();
+    }
+
+    // Every reference handed out came back, nothing was called out of turn, and
+    // no instance was kept while the next was fetched.
+    void ExpectWorldLeftClean() {
+        EXPECT_EQ("", world->Unreleased());
+        EXPECT_EQ("", Join(world->unexpected));
+        EXPECT_EQ(0, world->enumerator.mostInstancesHeldAtFetch)
+            << "an instance was still held when the next one was fetched";
+    }
+
+    // A fresh world for the next case of a table.
+    void NewWorld() {
+        world = std::make_unique<FakeWmi>();
+        fakeWmi = world.get();
     }
 
     // Runs the collector into a fresh buffer and returns the bytes it wrote.
@@ -125,12 +135,6 @@ TEST(AppendWmiUnavailableTest, WritesTheHresultAsEightUpperCaseHexDigitsInAJsonS
                   std::string(buffer.data, buffer.length));
         ResetBuffer(&buffer);
     }
-}
-
-TEST(PartialListingTextTest, IsSixtyEightBytesWithTheAccentAsC3AD) {
-    std::string partial = kPartial;
-    EXPECT_EQ(68u, partial.size());
-    EXPECT_NE(std::string::npos, partial.find("l\xC3\xADmite"));
 }
 
 // ---- the leak check itself -------------------------------------------------------------------
@@ -232,33 +236,47 @@ TEST_F(WmiSectionTest, AFailedConnectionStepEndsTheSectionWithItsHresult) {
         std::vector<std::string> steps;
         std::vector<std::string> finalReleases;
     } cases[] = {
-        {"locator not registered", [](FakeWmi* w) { w->createResult = REGDB_E_CLASSNOTREG; },
-         "80040154", {"create", "tick"}, {}},
+        {"locator not registered",
+         [](FakeWmi* w) { w->createResult = REGDB_E_CLASSNOTREG; },
+         "80040154",
+         {"create", "tick"},
+         {}},
         {"namespace missing",
-         [](FakeWmi* w) { w->locator.connectResult = WBEM_E_INVALID_NAMESPACE; }, "8004100E",
-         {"create", "connect", "tick"}, {"release locator"}},
-        {"connection refused", [](FakeWmi* w) { w->locator.connectResult = WBEM_E_ACCESS_DENIED; },
-         "80041003", {"create", "connect", "tick"}, {"release locator"}},
-        {"blanket refused", [](FakeWmi* w) { w->services.setBlanketResult = E_ACCESSDENIED; },
-         "80070005", {"create", "connect", "blanket", "tick"},
+         [](FakeWmi* w) { w->locator.connectResult = WBEM_E_INVALID_NAMESPACE; },
+         "8004100E",
+         {"create", "connect", "tick"},
+         {"release locator"}},
+        {"connection refused",
+         [](FakeWmi* w) { w->locator.connectResult = WBEM_E_ACCESS_DENIED; },
+         "80041003",
+         {"create", "connect", "tick"},
+         {"release locator"}},
+        {"blanket refused",
+         [](FakeWmi* w) { w->services.setBlanketResult = E_ACCESSDENIED; },
+         "80070005",
+         {"create", "connect", "blanket", "tick"},
          {"release services", "release locator"}},
-        {"no client security", [](FakeWmi* w) { w->services.answersClientSecurity = false; },
-         "80004002", {"create", "connect", "tick"}, {"release services", "release locator"}},
-        {"query refused", [](FakeWmi* w) { w->services.execQueryResult = WBEM_E_INVALID_QUERY; },
-         "80041017", {"create", "connect", "blanket", "query", "tick"},
+        {"no client security",
+         [](FakeWmi* w) { w->services.answersClientSecurity = false; },
+         "80004002",
+         {"create", "connect", "tick"},
+         {"release services", "release locator"}},
+        {"query refused",
+         [](FakeWmi* w) { w->services.execQueryResult = WBEM_E_INVALID_QUERY; },
+         "80041017",
+         {"create", "connect", "blanket", "query", "tick"},
          {"release services", "release locator"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        world = std::make_unique<FakeWmi>();
-        fakeWmi = world.get();
+        NewWorld();
         world->DeliverNumbered(2); // never reached
         c.script(world.get());
 
         EXPECT_EQ(Section("", Unavailable(c.hex)), Collect());
         EXPECT_EQ(c.steps, Steps(world->calls));
         EXPECT_EQ(c.finalReleases, LastCalls(world->calls, c.finalReleases.size()));
-        EXPECT_EQ("", world->Unreleased());
+        ExpectWorldLeftClean();
     }
 }
 
@@ -276,28 +294,26 @@ TEST_F(WmiSectionTest, TheLastFetchDecidesTheErrorText) {
         const char* what;
         int rowsBefore;
         HRESULT end;
-        DWORD delay;
         std::string tail;
     } cases[] = {
-        {"end of results", 3, WBEM_S_FALSE, 0, ""},
-        {"no results at all", 0, WBEM_S_FALSE, 0, ""},
-        {"other success code", 2, WBEM_S_NO_MORE_DATA, 0, ""},
-        {"S_OK with nothing", 2, WBEM_S_NO_ERROR, 0, ""},
-        {"class unknown at first fetch", 0, (HRESULT)WBEM_E_INVALID_CLASS, 0, Unavailable("80041010")},
-        {"failure after rows", 2, RPC_E_DISCONNECTED, 0, Unavailable("80010108")},
-        {"time-out reported as such", 0, WBEM_S_TIMEDOUT, 0, Unavailable("800705B4")},
-        {"time-out after rows", 2, WBEM_S_TIMEDOUT, 0, Unavailable("800705B4")},
+        {"end of results", 3, WBEM_S_FALSE, ""},
+        {"no results at all", 0, WBEM_S_FALSE, ""},
+        {"other success code", 2, WBEM_S_NO_MORE_DATA, ""},
+        {"S_OK with nothing", 2, WBEM_S_NO_ERROR, ""},
+        {"class unknown at first fetch", 0, (HRESULT)WBEM_E_INVALID_CLASS, Unavailable("80041010")},
+        {"failure after rows", 2, RPC_E_DISCONNECTED, Unavailable("80010108")},
+        {"time-out reported as such", 0, WBEM_S_TIMEDOUT, Unavailable("800705B4")},
+        {"time-out after rows", 2, WBEM_S_TIMEDOUT, Unavailable("800705B4")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        world = std::make_unique<FakeWmi>();
-        fakeWmi = world.get();
+        NewWorld();
         world->DeliverNumbered(c.rowsBefore);
-        world->EndWith(c.end, c.delay);
+        world->EndWith(c.end);
 
         EXPECT_EQ(Section(NumberedRows(1, c.rowsBefore), c.tail), Collect());
         EXPECT_EQ((size_t)c.rowsBefore + 1, world->enumerator.counts.size());
-        EXPECT_EQ("", world->Unreleased());
+        ExpectWorldLeftClean();
     }
 }
 
@@ -314,15 +330,14 @@ TEST_F(WmiSectionTest, AnInstanceSlowerThanTheFetchTimeOutEndsTheListing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        world = std::make_unique<FakeWmi>();
-        fakeWmi = world.get();
+        NewWorld();
         world->DeliverNumbered(c.rowsBefore);
         FakeClassObject* late = world->NewInstance();
         late->Add(L"N", I4Value(c.rowsBefore + 1));
         world->Deliver(late, c.delay);
 
         EXPECT_EQ(c.expected, Collect());
-        EXPECT_EQ("", world->Unreleased());
+        ExpectWorldLeftClean();
     }
 }
 
@@ -335,24 +350,36 @@ TEST_F(WmiSectionTest, RowLimitIsASignedCountAndTheEnumeratorIsNotDrained) {
         int rowsWritten;
         bool partial;
     } cases[] = {
-        {0, 0, 0, false},     {0, 1, 0, true},         {3, 3, 3, false},
-        {3, 4, 3, true},      {3, 9, 3, true},         {-1, 0, 0, false},
-        {-1, 1, 0, true},     {INT32_MIN, 2, 0, true}, {300, 300, 300, false},
-        {300, 301, 300, true},
+        {0, 0, 0, false},       {0, 1, 0, true},       {3, 3, 3, false}, {3, 4, 3, true},
+        {3, 9, 3, true},        {-1, 0, 0, false},     {-1, 1, 0, true}, {INT32_MIN, 2, 0, true},
+        {300, 300, 300, false}, {300, 301, 300, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("maxRows " + std::to_string(c.maxRows) + ", instances " +
                      std::to_string(c.instances));
-        world = std::make_unique<FakeWmi>();
-        fakeWmi = world.get();
+        NewWorld();
         world->DeliverNumbered(c.instances);
 
-        EXPECT_EQ(Section(NumberedRows(1, c.rowsWritten), c.partial ? kPartial : ""),
-                  Collect(c.maxRows));
+        std::string bytes = Collect(c.maxRows);
+        EXPECT_EQ(Section(NumberedRows(1, c.rowsWritten), c.partial ? kPartial : ""), bytes);
+        if (c.partial) {
+            // The literal between the rows' closing bracket and the section's brace.
+            EXPECT_EQ(68u, bytes.size() - bytes.rfind(']') - 2);
+        }
         // One fetch per written row, plus the one that ended the listing.
         EXPECT_EQ((size_t)c.rowsWritten + 1, world->enumerator.counts.size());
-        EXPECT_EQ("", world->Unreleased());
+        ExpectWorldLeftClean();
     }
+}
+
+TEST_F(WmiSectionTest, AFailureOutranksThePartialListing) {
+    // A provider that hands out an instance together with a failure code.
+    world->DeliverNumbered(1);
+    FakeClassObject* extra = world->NewInstance();
+    extra->Add(L"N", I4Value(2));
+    world->enumerator.fetches.push_back(FakeFetch{0, (HRESULT)WBEM_E_FAILED, extra});
+
+    EXPECT_EQ(Section(NumberedRows(1, 1), Unavailable("80041001")), Collect(1));
 }
 
 // ---- listing budget --------------------------------------------------------------------------
@@ -367,18 +394,26 @@ TEST_F(WmiSectionTest, NoRowIsWrittenOnceMoreThan12000MsHavePassed) {
     } cases[] = {
         {"last row at exactly 12000 ms", 1000, {2000, 2000, 2000, 2000, 2000, 2000}, 6, false},
         {"last row at 12001 ms", 1000, {2000, 2000, 2000, 2000, 2000, 2001}, 5, true},
-        {"first row late but within the fetch time-out", 1000, {2400, 2400, 2400, 2400, 2400, 2400},
-         5, true},
-        {"clock wraps, row at 12000 ms", 0xFFFFFFFF - 4999, {2000, 2000, 2000, 2000, 2000, 2000},
-         6, false},
-        {"clock wraps, row at 12001 ms", 0xFFFFFFFF - 4999, {2000, 2000, 2000, 2000, 2000, 2001},
-         5, true},
+        {"first row late but within the fetch time-out",
+         1000,
+         {2400, 2400, 2400, 2400, 2400, 2400},
+         5,
+         true},
+        {"clock wraps, row at 12000 ms",
+         0xFFFFFFFF - 4999,
+         {2000, 2000, 2000, 2000, 2000, 2000},
+         6,
+         false},
+        {"clock wraps, row at 12001 ms",
+         0xFFFFFFFF - 4999,
+         {2000, 2000, 2000, 2000, 2000, 2001},
+         5,
+         true},
         {"clock wraps at the start", 0xFFFFFFFF, {0, 2500, 2500, 2500, 2500, 2000, 1}, 6, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        world = std::make_unique<FakeWmi>();
-        fakeWmi = world.get();
+        NewWorld();
         world->clock = c.startClock;
         int number = 0;
         for (DWORD delay : c.delays) {
@@ -388,7 +423,7 @@ TEST_F(WmiSectionTest, NoRowIsWrittenOnceMoreThan12000MsHavePassed) {
         }
 
         EXPECT_EQ(Section(NumberedRows(1, c.rowsWritten), c.partial ? kPartial : ""), Collect());
-        EXPECT_EQ("", world->Unreleased());
+        ExpectWorldLeftClean();
     }
 }
 
@@ -413,8 +448,7 @@ TEST_F(WmiSectionTest, WritesAtMost65PropertiesButEnumeratesThemAll) {
     } cases[] = {{0, 0}, {1, 1}, {64, 64}, {65, 65}, {66, 65}, {70, 65}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.properties) + " properties");
-        world = std::make_unique<FakeWmi>();
-        fakeWmi = world.get();
+        NewWorld();
         FakeClassObject* instance = world->NewInstance();
         std::string row = "{";
         for (int i = 1; i <= c.properties; ++i) {
@@ -431,7 +465,7 @@ TEST_F(WmiSectionTest, WritesAtMost65PropertiesButEnumeratesThemAll) {
         EXPECT_EQ(Section(row), Collect());
         EXPECT_EQ(c.properties, instance->propertiesHandedOut);
         EXPECT_EQ((size_t)c.properties + 1, instance->nextFlags.size());
-        EXPECT_EQ("", world->Unreleased());
+        ExpectWorldLeftClean();
     }
 }
 

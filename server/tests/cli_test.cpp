@@ -1,0 +1,124 @@
+// The technician's commands on the server machine: list, show, delete, purge.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "clock.h"
+#include "report_store.h"
+#include "support/sample_report.h"
+#include "support/server_process.h"
+
+namespace zeq {
+namespace {
+
+const std::string kBinary = ZEQ_SERVER_BINARY;
+
+class TechnicianCommands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ReportStore store(db(), ReportStore::Access::Service);
+        std::int64_t now = systemSeconds();
+        for (std::int64_t age : {40, 20, 1}) {
+            std::string id = test::newReportId();
+            // Bytes a terminal would mangle: the command must pass them through.
+            std::string body = test::sampleReport(id, 8000) + std::string("\0\xC3\xA9\r\n", 5);
+            codes_.push_back(store.store(id, body, now - age * 86400, "203.0.113.7").code);
+            bodies_.push_back(body);
+            ids_.push_back(id);
+        }
+    }
+    std::string db() const {
+        return dir_.file("reports.db");
+    }
+    int run(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
+        args.insert(args.begin(), kBinary);
+        args.insert(args.end(), {"--db", db()});
+        return test::runProgram(args, out, err);
+    }
+
+    test::TempDir dir_;
+    std::vector<std::string> codes_, bodies_, ids_;
+};
+
+TEST_F(TechnicianCommands, ShowWritesTheStoredBytesExactly) {
+    std::string out;
+    for (std::size_t i = 0; i < codes_.size(); ++i) {
+        ASSERT_EQ(run({"show", codes_[i]}, &out), 0);
+        EXPECT_TRUE(out == bodies_[i]) << codes_[i];
+    }
+    std::string lower = codes_[0];
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    ASSERT_EQ(run({"show", lower}, &out), 0);
+    EXPECT_TRUE(out == bodies_[0]);
+}
+
+TEST_F(TechnicianCommands, ShowRefusesUnknownAndMalformedCodes) {
+    std::string out, err;
+    EXPECT_EQ(run({"show", "ZEQ-0000-0000-0000"}, &out, &err), 1);
+    EXPECT_TRUE(out.empty());
+    EXPECT_NE(err.find("ZEQ-0000-0000-0000"), std::string::npos);
+    EXPECT_EQ(run({"show", "ZEQ-0000"}, &out, &err), 2);
+    EXPECT_EQ(run({"show"}, &out, &err), 2);
+}
+
+TEST_F(TechnicianCommands, ListShowsEveryReportOldestFirst) {
+    std::string out;
+    ASSERT_EQ(run({"list"}, &out), 0);
+    std::size_t header = out.find("RECIBO");
+    std::size_t a = out.find(codes_[0]), b = out.find(codes_[1]), c = out.find(codes_[2]);
+    ASSERT_NE(header, std::string::npos);
+    ASSERT_NE(c, std::string::npos);
+    EXPECT_LT(header, a);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_NE(out.find(ids_[1]), std::string::npos);
+    EXPECT_NE(out.find("203.0.113.7"), std::string::npos);
+    EXPECT_NE(out.find(std::to_string(bodies_[2].size())), std::string::npos);
+}
+
+TEST_F(TechnicianCommands, PurgeDeletesReportsOlderThanTheDaysGiven) {
+    std::string out;
+    ASSERT_EQ(run({"purge", "--older-than", "30"}, &out), 0);
+    EXPECT_NE(out.find("Borrados 1 informes"), std::string::npos) << out;
+    ASSERT_EQ(run({"purge", "--older-than=10"}, &out), 0);
+    EXPECT_NE(out.find("Borrados 1 informes"), std::string::npos) << out;
+    ReportStore store(db(), ReportStore::Access::ReadOnly);
+    EXPECT_FALSE(store.find(codes_[0]));
+    EXPECT_FALSE(store.find(codes_[1]));
+    EXPECT_TRUE(store.find(codes_[2]));
+    EXPECT_EQ(run({"purge"}), 2);
+    EXPECT_EQ(run({"purge", "--older-than", "-1"}), 2);
+    EXPECT_EQ(run({"purge", "--older-than", "diez"}), 2);
+}
+
+TEST_F(TechnicianCommands, DeleteRemovesOneReport) {
+    EXPECT_EQ(run({"delete", codes_[1]}), 0);
+    EXPECT_EQ(run({"delete", codes_[1]}), 1);
+    ReportStore store(db(), ReportStore::Access::ReadOnly);
+    EXPECT_EQ(store.reportCount(), 2);
+    EXPECT_FALSE(store.find(codes_[1]));
+}
+
+TEST_F(TechnicianCommands, AMissingDatabaseIsNotCreated) {
+    std::string err;
+    std::string missing = dir_.file("missing.db");
+    EXPECT_EQ(test::runProgram({kBinary, "list", "--db", missing}, nullptr, &err), 1);
+    EXPECT_FALSE(err.empty());
+    EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+TEST_F(TechnicianCommands, UsageMistakesExitWithTwo) {
+    std::string out, err;
+    EXPECT_EQ(test::runProgram({kBinary}, &out, &err), 2);
+    EXPECT_EQ(test::runProgram({kBinary, "frobnicate"}, &out, &err), 2);
+    EXPECT_NE(err.find("orden desconocida"), std::string::npos);
+    EXPECT_EQ(test::runProgram({kBinary, "list", "extra"}, &out, &err), 2);
+    EXPECT_EQ(test::runProgram({kBinary, "list", "--port", "1"}, &out, &err), 2);
+    EXPECT_EQ(test::runProgram({kBinary, "--help"}, &out, &err), 0);
+    EXPECT_NE(out.find("purge --older-than"), std::string::npos);
+}
+
+} // namespace
+} // namespace zeq

@@ -1,0 +1,226 @@
+// Load test: many concurrent clients submitting reports the way the Windows
+// tool does (a new TLS connection for the token, another for the report), with
+// a restart of the server in the middle of the run. Clients retry failed
+// submissions with the same bytes. At the end every report must be stored
+// exactly once, under the code its client was given, and all codes must differ.
+//
+//   zeq-server-load --server BIN --certs DIR [--clients 16] [--submissions 2000]
+//                   [--size 100000] [--restart 1]
+//
+// Prints submissions per second and latency percentiles; exits 0 when every
+// check holds.
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "receipt_code.h"
+#include "report_store.h"
+#include "support/http_client.h"
+#include "support/sample_report.h"
+#include "support/server_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+using zeq::test::HttpClient;
+using zeq::test::HttpResponse;
+
+struct Options {
+    std::string server;
+    std::string certs;
+    int clients = 16;
+    int submissions = 2000;
+    std::size_t size = 100000;
+    bool restart = true;
+};
+
+struct Outcome {
+    std::string code;
+    double millis = 0;
+    int attempts = 0;
+};
+
+bool parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string name = argv[i], value = argv[i + 1];
+        if (name == "--server") {
+            options.server = value;
+        } else if (name == "--certs") {
+            options.certs = value;
+        } else if (name == "--clients") {
+            options.clients = std::stoi(value);
+        } else if (name == "--submissions") {
+            options.submissions = std::stoi(value);
+        } else if (name == "--size") {
+            options.size = std::stoul(value);
+        } else if (name == "--restart") {
+            options.restart = value != "0";
+        } else {
+            return false;
+        }
+    }
+    return argc % 2 == 1 && !options.server.empty() && !options.certs.empty() &&
+           options.clients > 0 && options.submissions > 0;
+}
+
+std::vector<std::string> serveArgs(const Options& options, const zeq::test::TempDir& dir,
+                                   int port) {
+    return {options.server, "serve", "--port", std::to_string(port),
+            "--cert", options.certs + "/server.pem", "--key", options.certs + "/server.key",
+            "--db", dir.file("reports.db"), "--threads", "32"};
+}
+
+double percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    std::size_t index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[index];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fprintf(stderr, "usage: zeq-server-load --server BIN --certs DIR [--clients N] "
+                             "[--submissions N] [--size BYTES] [--restart 0|1]\n");
+        return 2;
+    }
+    zeq::test::ignoreBrokenPipes();
+    zeq::test::TempDir dir;
+    auto server = std::make_unique<zeq::test::ServerProcess>(serveArgs(options, dir, 0),
+                                                             dir.file("server.log"));
+    const int port = server->port();
+    HttpClient client(port, options.certs + "/ca.pem");
+
+    std::vector<Outcome> outcomes(static_cast<std::size_t>(options.submissions));
+    std::atomic<int> next{0}, done{0}, failures{0}, refusals{0};
+    std::mutex errorsMutex;
+    std::map<std::string, int> errors;
+    auto note = [&](const std::string& what) {
+        std::lock_guard<std::mutex> lock(errorsMutex);
+        ++errors[what];
+    };
+
+    auto worker = [&] {
+        for (int n = next++; n < options.submissions; n = next++) {
+            std::string id = zeq::test::reportIdFor(static_cast<unsigned long long>(n));
+            std::string report = zeq::test::sampleReport(id, options.size);
+            Outcome& outcome = outcomes[static_cast<std::size_t>(n)];
+            auto start = Clock::now();
+            // Retry as a user would, with growing pauses, for up to a minute.
+            for (auto pause = 20ms; outcome.code.empty() && Clock::now() - start < 60s;
+                 pause = std::min(pause * 2, std::chrono::milliseconds(500))) {
+                ++outcome.attempts;
+                HttpResponse token = client.getToken();
+                if (token.status == 200) {
+                    HttpResponse receipt = client.postReport(token.body, report);
+                    if (receipt.status == 200 && zeq::isReceiptCode(receipt.body)) {
+                        outcome.code = receipt.body;
+                        break;
+                    }
+                    note("report: " + std::to_string(receipt.status) + " " + receipt.body);
+                    if (receipt.status >= 400 && receipt.status < 500) {
+                        ++refusals; // a refusal is a fault of the server here
+                    }
+                } else {
+                    note("token: " + std::to_string(token.status));
+                }
+                std::this_thread::sleep_for(pause);
+            }
+            outcome.millis =
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            if (outcome.code.empty()) {
+                ++failures;
+            }
+            ++done;
+        }
+    };
+
+    auto runStart = Clock::now();
+    std::vector<std::thread> threads;
+    for (int i = 0; i < options.clients; ++i) {
+        threads.emplace_back(worker);
+    }
+    double downtime = 0;
+    if (options.restart) {
+        while (done < options.submissions / 2) {
+            std::this_thread::sleep_for(5ms);
+        }
+        auto stopAt = Clock::now();
+        server->signal(SIGTERM);
+        int status = server->wait();
+        if (status != 0) {
+            std::fprintf(stderr, "server exit status %d on restart\n", status);
+            failures++;
+        }
+        server = std::make_unique<zeq::test::ServerProcess>(serveArgs(options, dir, port),
+                                                            dir.file("server.log"));
+        downtime = std::chrono::duration<double, std::milli>(Clock::now() - stopAt).count();
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
+    server->signal(SIGTERM);
+    int lastStatus = server->wait();
+
+    // Every accepted report stored exactly once, under its own code.
+    zeq::ReportStore store(dir.file("reports.db"), zeq::ReportStore::Access::ReadOnly);
+    std::set<std::string> codes;
+    int retried = 0, mismatched = 0;
+    std::vector<double> latencies;
+    for (int n = 0; n < options.submissions; ++n) {
+        const Outcome& outcome = outcomes[static_cast<std::size_t>(n)];
+        latencies.push_back(outcome.millis);
+        retried += outcome.attempts > 1 ? 1 : 0;
+        if (outcome.code.empty()) {
+            continue;
+        }
+        codes.insert(outcome.code);
+        std::optional<zeq::ReportSummary> summary = store.find(outcome.code);
+        std::string id = zeq::test::reportIdFor(static_cast<unsigned long long>(n));
+        if (!summary || summary->reportId != id ||
+            store.body(outcome.code) != zeq::test::sampleReport(id, options.size)) {
+            ++mismatched;
+        }
+    }
+    std::int64_t rows = store.reportCount();
+
+    std::printf("clients %d, submissions %d, report size %zu bytes, restart %s\n", options.clients,
+                options.submissions, options.size, options.restart ? "yes" : "no");
+    std::printf("wall time %.2f s, %.1f submissions/s (%.1f MB/s of reports)\n", seconds,
+                options.submissions / seconds,
+                options.submissions * static_cast<double>(options.size) / seconds / 1e6);
+    std::printf("latency per submission (token + report, retries included): p50 %.1f ms, "
+                "p99 %.1f ms, max %.1f ms\n",
+                percentile(latencies, 0.50), percentile(latencies, 0.99),
+                percentile(latencies, 1.0));
+    if (options.restart) {
+        std::printf("restart: server down %.0f ms; %d submissions needed more than one attempt\n",
+                    downtime, retried);
+    }
+    for (const auto& [what, count] : errors) {
+        std::printf("  failed attempts: %dx %s\n", count, what.c_str());
+    }
+    std::printf("stored rows %lld, distinct codes %zu, failed submissions %d, refusals %d, "
+                "mismatches %d, last exit %d\n",
+                static_cast<long long>(rows), codes.size(), failures.load(), refusals.load(),
+                mismatched, lastStatus);
+
+    bool ok = failures == 0 && refusals == 0 && mismatched == 0 &&
+              rows == options.submissions &&
+              codes.size() == static_cast<std::size_t>(options.submissions) && lastStatus == 0;
+    std::printf("%s\n", ok ? "OK: every report stored exactly once, all codes distinct"
+                           : "FAILED");
+    return ok ? 0 : 1;
+}

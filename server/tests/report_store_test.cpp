@@ -1,0 +1,289 @@
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <deque>
+#include <set>
+#include <thread>
+
+#include "crypto.h"
+#include "report_store.h"
+#include "retention_sweeper.h"
+#include "support/sample_report.h"
+#include "support/server_process.h"
+
+namespace zeq {
+namespace {
+
+constexpr std::int64_t kNow = 1'709'805'600;
+constexpr std::int64_t kDay = 86400;
+
+class ReportStoreTest : public ::testing::Test {
+  protected:
+    std::string path() const {
+        return dir_.file("reports.db");
+    }
+    std::unique_ptr<ReportStore> open(ReceiptCodeSource codes = newReceiptCode) {
+        return std::make_unique<ReportStore>(path(), ReportStore::Access::Service,
+                                             std::move(codes));
+    }
+
+    test::TempDir dir_;
+};
+
+// Hands out the given codes in order, then fresh random ones.
+ReceiptCodeSource scriptedCodes(std::vector<std::string> codes) {
+    auto queue = std::make_shared<std::deque<std::string>>(codes.begin(), codes.end());
+    return [queue] {
+        if (queue->empty()) {
+            return newReceiptCode();
+        }
+        std::string code = queue->front();
+        queue->pop_front();
+        return code;
+    };
+}
+
+TEST_F(ReportStoreTest, StoresTheBytesVerbatimWithTheirDetails) {
+    auto store = open();
+    std::string id = test::newReportId();
+    // Binary-safe: a zero byte and non-ASCII text are kept as they came.
+    std::string body = test::sampleReport(id) + std::string("\0\xC3\xA9", 3);
+    StoreOutcome outcome = store->store(id, body, kNow, "203.0.113.7");
+    ASSERT_EQ(outcome.result, StoreResult::Stored);
+    EXPECT_TRUE(isReceiptCode(outcome.code));
+
+    std::optional<ReportSummary> summary = store->find(outcome.code);
+    ASSERT_TRUE(summary);
+    EXPECT_EQ(summary->reportId, id);
+    EXPECT_EQ(summary->sha256, toHex(sha256(body)));
+    EXPECT_EQ(summary->receivedAt, kNow);
+    EXPECT_EQ(summary->size, static_cast<std::int64_t>(body.size()));
+    EXPECT_EQ(summary->clientAddress, "203.0.113.7");
+    EXPECT_TRUE(store->body(outcome.code) == body);
+    EXPECT_EQ(store->reportCount(), 1);
+}
+
+TEST_F(ReportStoreTest, ARetryWithTheSameBytesGetsTheSameCode) {
+    auto store = open();
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 5000);
+    StoreOutcome first = store->store(id, body, kNow, "203.0.113.7");
+    StoreOutcome again = store->store(id, body, kNow + 60, "198.51.100.1");
+    EXPECT_EQ(first.result, StoreResult::Stored);
+    EXPECT_EQ(again.result, StoreResult::Repeated);
+    EXPECT_EQ(again.code, first.code);
+    EXPECT_EQ(store->reportCount(), 1);
+    // Nothing of the retry was recorded.
+    EXPECT_EQ(store->find(first.code)->receivedAt, kNow);
+    EXPECT_EQ(store->find(first.code)->clientAddress, "203.0.113.7");
+}
+
+TEST_F(ReportStoreTest, OtherBytesUnderAKnownReportIdAreAConflict) {
+    auto store = open();
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 5000);
+    StoreOutcome first = store->store(id, body, kNow, "203.0.113.7");
+
+    std::string oneByteOff = body;
+    oneByteOff[oneByteOff.size() - 10] ^= 1;
+    const std::string others[] = {oneByteOff, body.substr(0, body.size() - 1), body + " ",
+                                  test::sampleReport(id, 6000)};
+    for (const std::string& other : others) {
+        StoreOutcome outcome = store->store(id, other, kNow, "203.0.113.7");
+        EXPECT_EQ(outcome.result, StoreResult::Conflict);
+        EXPECT_TRUE(outcome.code.empty());
+    }
+    EXPECT_EQ(store->reportCount(), 1);
+    EXPECT_TRUE(store->body(first.code) == body);
+}
+
+TEST_F(ReportStoreTest, CodesAreUniqueEvenWhenTheSourceRepeatsItself) {
+    auto store = open(scriptedCodes({"ZEQ-AAAA-AAAA-AAAA", "ZEQ-AAAA-AAAA-AAAA", "not a code",
+                                     "ZEQ-BBBB-BBBB-BBBB"}));
+    std::string a = test::newReportId(), b = test::newReportId();
+    EXPECT_EQ(store->store(a, test::sampleReport(a), kNow, "x").code, "ZEQ-AAAA-AAAA-AAAA");
+    EXPECT_EQ(store->store(b, test::sampleReport(b), kNow, "x").code, "ZEQ-BBBB-BBBB-BBBB");
+    EXPECT_EQ(store->reportCount(), 2);
+}
+
+TEST_F(ReportStoreTest, ASourceThatNeverFindsAFreeCodeStoresNothing) {
+    auto store = open([] { return std::string("ZEQ-AAAA-AAAA-AAAA"); });
+    std::string a = test::newReportId(), b = test::newReportId();
+    ASSERT_EQ(store->store(a, test::sampleReport(a), kNow, "x").result, StoreResult::Stored);
+    EXPECT_THROW(store->store(b, test::sampleReport(b), kNow, "x"), StoreError);
+    EXPECT_EQ(store->reportCount(), 1);
+    // The failed transaction left the store usable.
+    EXPECT_EQ(store->store(a, test::sampleReport(a), kNow, "x").result, StoreResult::Repeated);
+}
+
+TEST_F(ReportStoreTest, ManyWritersGetDistinctCodesAndOneReportEach) {
+    auto store = open();
+    constexpr int kThreads = 8, kEach = 40;
+    std::vector<std::thread> threads;
+    std::mutex mutex;
+    std::set<std::string> codes;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                std::string id = test::reportIdFor(static_cast<unsigned>(t * kEach + i));
+                StoreOutcome outcome = store->store(id, test::sampleReport(id), kNow, "x");
+                std::lock_guard<std::mutex> lock(mutex);
+                codes.insert(outcome.code);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(codes.size(), static_cast<std::size_t>(kThreads * kEach));
+    EXPECT_EQ(store->reportCount(), kThreads * kEach);
+}
+
+TEST_F(ReportStoreTest, ConcurrentRetriesOfOneReportStoreItOnce) {
+    auto store = open();
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 20000);
+    std::atomic<int> stored{0}, repeated{0};
+    std::mutex mutex;
+    std::set<std::string> codes;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            StoreOutcome outcome = store->store(id, body, kNow, "x");
+            (outcome.result == StoreResult::Stored ? stored : repeated)++;
+            std::lock_guard<std::mutex> lock(mutex);
+            codes.insert(outcome.code);
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(repeated, 7);
+    EXPECT_EQ(codes.size(), 1u);
+    EXPECT_EQ(store->reportCount(), 1);
+}
+
+TEST_F(ReportStoreTest, ATokenIsUsableOnceAlsoAfterReopening) {
+    {
+        auto store = open();
+        EXPECT_TRUE(store->consumeToken("aaaa", kNow + 900));
+        EXPECT_FALSE(store->consumeToken("aaaa", kNow + 900));
+        EXPECT_TRUE(store->consumeToken("bbbb", kNow + 900));
+    }
+    auto reopened = open();
+    EXPECT_FALSE(reopened->consumeToken("aaaa", kNow + 900));
+    EXPECT_FALSE(reopened->consumeToken("bbbb", kNow + 900));
+}
+
+TEST_F(ReportStoreTest, ExpiredTokensAreForgottenAndOnlyThose) {
+    auto store = open();
+    ASSERT_TRUE(store->consumeToken("expired", kNow - 1));
+    ASSERT_TRUE(store->consumeToken("expiring", kNow));
+    ASSERT_TRUE(store->consumeToken("live", kNow + 1));
+    EXPECT_EQ(store->forgetExpiredTokens(kNow), 1);
+    EXPECT_TRUE(store->consumeToken("expired", kNow - 1));
+    EXPECT_FALSE(store->consumeToken("expiring", kNow));
+    EXPECT_FALSE(store->consumeToken("live", kNow + 1));
+}
+
+TEST_F(ReportStoreTest, RetentionDeletesReportsOlderThanThePeriod) {
+    auto store = open();
+    struct Case {
+        std::int64_t age;
+        bool kept;
+    };
+    const Case cases[] = {
+        {0, true},
+        {29 * kDay, true},
+        {30 * kDay, true},
+        {30 * kDay + 1, false},
+        {31 * kDay, false},
+        {400 * kDay, false},
+    };
+    std::vector<std::string> codes;
+    for (const Case& c : cases) {
+        std::string id = test::newReportId();
+        codes.push_back(store->store(id, test::sampleReport(id), kNow - c.age, "x").code);
+    }
+    store->consumeToken("old", kNow - 10);
+    SweepResult result = sweepExpired(*store, 30, kNow);
+    EXPECT_EQ(result.reports, 3);
+    EXPECT_EQ(result.tokens, 1);
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        EXPECT_EQ(store->find(codes[i]).has_value(), cases[i].kept) << "age " << cases[i].age;
+    }
+    // A second sweep at the same time finds nothing more.
+    EXPECT_EQ(sweepExpired(*store, 30, kNow).reports, 0);
+    EXPECT_EQ(sweepExpired(*store, 1, kNow).reports, 2);
+}
+
+TEST_F(ReportStoreTest, ListsInOrderOfArrivalAndRemovesOnRequest) {
+    auto store = open();
+    std::vector<std::string> codes;
+    for (std::int64_t t : {kNow + 20, kNow, kNow + 10}) {
+        std::string id = test::newReportId();
+        codes.push_back(store->store(id, test::sampleReport(id), t, "x").code);
+    }
+    std::vector<ReportSummary> listed = store->list();
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[0].code, codes[1]);
+    EXPECT_EQ(listed[1].code, codes[2]);
+    EXPECT_EQ(listed[2].code, codes[0]);
+
+    EXPECT_TRUE(store->remove(codes[1]));
+    EXPECT_FALSE(store->remove(codes[1]));
+    EXPECT_FALSE(store->body(codes[1]));
+    EXPECT_EQ(store->reportCount(), 2);
+}
+
+TEST_F(ReportStoreTest, UsesWriteAheadLogging) {
+    auto store = open();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr);
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), "wal");
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+}
+
+TEST_F(ReportStoreTest, ReportsSurviveReopening) {
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 8000);
+    std::string code = open()->store(id, body, kNow, "x").code;
+    ReportStore readOnly(path(), ReportStore::Access::ReadOnly);
+    EXPECT_TRUE(readOnly.body(code) == body);
+    EXPECT_EQ(readOnly.list().size(), 1u);
+}
+
+TEST_F(ReportStoreTest, TechnicianAccessNeedsAnExistingReportDatabase) {
+    EXPECT_THROW(ReportStore(path(), ReportStore::Access::ReadOnly), StoreError);
+    EXPECT_THROW(ReportStore(path(), ReportStore::Access::ReadWrite), StoreError);
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(dir_.file("other.db").c_str(), &db);
+        sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    EXPECT_THROW(ReportStore(dir_.file("other.db"), ReportStore::Access::ReadOnly), StoreError);
+    open();
+    ReportStore readOnly(path(), ReportStore::Access::ReadOnly);
+    EXPECT_THROW(readOnly.consumeToken("x", kNow), StoreError);
+}
+
+TEST_F(ReportStoreTest, AStoredBodyThatNoLongerMatchesItsDigestIsNotHandedOut) {
+    std::string id = test::newReportId();
+    std::string code = open()->store(id, test::sampleReport(id), kNow, "x").code;
+    sqlite3* db = nullptr;
+    sqlite3_open(path().c_str(), &db);
+    sqlite3_exec(db, "UPDATE reports SET body = X'7B7D'", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_THROW(open()->body(code), StoreError);
+}
+
+} // namespace
+} // namespace zeq

@@ -1,0 +1,270 @@
+#include "http_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace zeq::test {
+
+namespace {
+
+constexpr int kSocketTimeoutSeconds = 30;
+constexpr std::size_t kMaxResponseBytes = 1 << 20;
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+HttpResponse parseResponse(const std::string& raw) {
+    HttpResponse response;
+    std::size_t headEnd = raw.find("\r\n\r\n");
+    if (headEnd == std::string::npos || raw.compare(0, 9, "HTTP/1.1 ") != 0 || raw.size() < 12) {
+        return response;
+    }
+    std::size_t lineEnd = raw.find("\r\n");
+    std::string statusText = raw.substr(9, 3);
+    if (!std::all_of(statusText.begin(), statusText.end(), ::isdigit)) {
+        return response;
+    }
+    std::size_t pos = lineEnd + 2;
+    while (pos < headEnd) {
+        std::size_t end = raw.find("\r\n", pos);
+        std::string line = raw.substr(pos, end - pos);
+        std::size_t colon = line.find(':');
+        if (colon != std::string::npos) {
+            std::string value = line.substr(colon + 1);
+            value.erase(0, value.find_first_not_of(' '));
+            response.headers.emplace(lower(line.substr(0, colon)), value);
+        }
+        pos = end + 2;
+    }
+    response.body = raw.substr(headEnd + 4);
+    auto length = response.headers.find("content-length");
+    if (length != response.headers.end()) {
+        std::size_t expected = std::stoul(length->second);
+        if (response.body.size() < expected) {
+            return HttpResponse{}; // cut off: not an answer
+        }
+        response.body.resize(expected);
+    }
+    response.status = std::stoi(statusText);
+    return response;
+}
+
+} // namespace
+
+std::string HttpResponse::header(const std::string& lowerName) const {
+    auto found = headers.find(lowerName);
+    return found == headers.end() ? std::string() : found->second;
+}
+
+void ignoreBrokenPipes() {
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+Connection::~Connection() {
+    if (ssl_ != nullptr) {
+        SSL_free(ssl_);
+    }
+    ::close(fd_);
+}
+
+bool Connection::write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        long written;
+        if (ssl_ != nullptr) {
+            int n = SSL_write(ssl_, bytes.data(), static_cast<int>(bytes.size()));
+            written = n > 0 ? n : -1;
+        } else {
+            written = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+        }
+        if (written <= 0) {
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+bool Connection::answerPending(int waitMillis) const {
+    if (ssl_ != nullptr && SSL_pending(ssl_) > 0) {
+        return true;
+    }
+    pollfd entry{fd_, POLLIN, 0};
+    return ::poll(&entry, 1, waitMillis) > 0;
+}
+
+bool Connection::writeUnlessAnswered(std::string_view bytes, std::size_t piece) {
+    while (!bytes.empty()) {
+        if (answerPending()) {
+            return false;
+        }
+        std::size_t size = std::min(piece, bytes.size());
+        if (!write(bytes.substr(0, size))) {
+            return false;
+        }
+        bytes.remove_prefix(size);
+    }
+    return true;
+}
+
+long Connection::readSome(char* buffer, std::size_t size) {
+    if (ssl_ != nullptr) {
+        int n = SSL_read(ssl_, buffer, static_cast<int>(size));
+        return n > 0 ? n : 0;
+    }
+    for (;;) {
+        long n = ::recv(fd_, buffer, size, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n > 0 ? n : 0;
+    }
+}
+
+HttpResponse Connection::readResponse() {
+    std::string raw;
+    char buffer[16384];
+    for (;;) {
+        long n = readSome(buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        raw.append(buffer, static_cast<std::size_t>(n));
+        if (raw.size() > kMaxResponseBytes) {
+            break;
+        }
+        HttpResponse response = parseResponse(raw);
+        if (response.status != 0 && response.headers.count("content-length") != 0) {
+            return response;
+        }
+    }
+    return parseResponse(raw);
+}
+
+HttpClient::HttpClient(int port, const std::string& caFile) : port_(port) {
+    if (caFile.empty()) {
+        return;
+    }
+    context_ = SSL_CTX_new(TLS_client_method());
+    if (context_ == nullptr) {
+        throw std::runtime_error("SSL_CTX_new failed");
+    }
+    // The Windows client allows TLS 1.2 only, and makes a full handshake for
+    // every request (a new session each time).
+    SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(context_, TLS1_2_VERSION);
+    SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_options(context_, SSL_OP_NO_TICKET);
+    SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+    if (SSL_CTX_load_verify_locations(context_, caFile.c_str(), nullptr) != 1) {
+        SSL_CTX_free(context_);
+        throw std::runtime_error("cannot load test CA " + caFile);
+    }
+}
+
+HttpClient::~HttpClient() {
+    SSL_CTX_free(context_);
+}
+
+std::unique_ptr<Connection> HttpClient::connect(std::string* error) const {
+    auto fail = [error](const std::string& what) {
+        if (error != nullptr) {
+            *error = what;
+        }
+        return nullptr;
+    };
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return fail(std::string("socket: ") + std::strerror(errno));
+    }
+    timeval timeout{kSocketTimeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    int yes = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port_));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::string what = std::string("connect: ") + std::strerror(errno);
+        ::close(fd);
+        return fail(what);
+    }
+    if (context_ == nullptr) {
+        return std::unique_ptr<Connection>(new Connection(fd, nullptr));
+    }
+    SSL* ssl = SSL_new(context_);
+    std::unique_ptr<Connection> connection(new Connection(fd, ssl));
+    if (ssl == nullptr) {
+        return fail("SSL_new failed");
+    }
+    SSL_set_fd(ssl, fd);
+    SSL_set_tlsext_host_name(ssl, "localhost");
+    SSL_set1_host(ssl, "localhost");
+    if (SSL_connect(ssl) != 1) {
+        char text[256];
+        ERR_error_string_n(ERR_get_error(), text, sizeof text);
+        return fail(std::string("TLS handshake: ") + text);
+    }
+    return connection;
+}
+
+std::string HttpClient::requestHead(const std::string& method, const std::string& path,
+                                    const HeaderList& headers) {
+    std::string head = method + " " + path + " HTTP/1.1\r\nHost: localhost\r\n" +
+                       "User-Agent: ZEQ-Health/1.0\r\n";
+    for (const auto& [name, value] : headers) {
+        head += name + ": " + value + "\r\n";
+    }
+    return head + "\r\n";
+}
+
+HttpResponse HttpClient::request(const std::string& method, const std::string& path,
+                                 const HeaderList& headers, std::optional<std::string> body) {
+    std::unique_ptr<Connection> connection = connect();
+    if (!connection) {
+        return {};
+    }
+    HeaderList all = headers;
+    if (body) {
+        all.emplace_back("Content-Length", std::to_string(body->size()));
+    }
+    if (!connection->write(requestHead(method, path, all))) {
+        return {};
+    }
+    if (body) {
+        connection->writeUnlessAnswered(*body);
+    }
+    return connection->readResponse();
+}
+
+HttpResponse HttpClient::getToken() {
+    return request("GET", "/api/token.php", {{"Content-Type", "application/json"}});
+}
+
+HttpResponse HttpClient::postReport(const std::string& token, const std::string& report) {
+    return request("POST", "/api/report.php",
+                   {{"Content-Type", "application/json"}, {"X-ZEQ-Token", token}}, report);
+}
+
+} // namespace zeq::test

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zeq::test {
+
+struct HttpResponse {
+    int status = 0; // 0: no parseable answer (connection failed or closed early)
+    std::multimap<std::string, std::string> headers; // names in lower case
+    std::string body;
+
+    std::string header(const std::string& lowerName) const;
+};
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// One connection to 127.0.0.1, over TLS 1.2 (as the Windows client speaks it,
+// verifying the server's certificate for "localhost" against the test CA) or
+// over plain TCP. Writes and reads are raw, so tests can frame requests any
+// way they like; every socket operation has a time-out.
+class Connection {
+  public:
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool write(std::string_view bytes);
+    // Writes in pieces and stops early when the server has begun to answer.
+    // True when everything was written.
+    bool writeUnlessAnswered(std::string_view bytes, std::size_t piece = 16384);
+    bool answerPending(int waitMillis = 0) const;
+    // Reads the answer to its end (Content-Length, or the server's close).
+    HttpResponse readResponse();
+
+  private:
+    friend class HttpClient;
+    Connection(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
+    long readSome(char* buffer, std::size_t size);
+
+    int fd_;
+    SSL* ssl_;
+};
+
+class HttpClient {
+  public:
+    // caFile empty: plain HTTP.
+    HttpClient(int port, const std::string& caFile);
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    std::unique_ptr<Connection> connect(std::string* error = nullptr) const;
+
+    // One request on a connection of its own, like every request of the client.
+    HttpResponse request(const std::string& method, const std::string& path,
+                         const HeaderList& headers = {}, std::optional<std::string> body = {});
+    // The two requests of one submission: token, then report with that token.
+    HttpResponse getToken();
+    HttpResponse postReport(const std::string& token, const std::string& report);
+
+    static std::string requestHead(const std::string& method, const std::string& path,
+                                   const HeaderList& headers);
+
+  private:
+    int port_;
+    SSL_CTX* context_ = nullptr;
+};
+
+// Ignores SIGPIPE in the test process: a server that closes while a test still
+// writes must fail the write, not end the test.
+void ignoreBrokenPipes();
+
+} // namespace zeq::test

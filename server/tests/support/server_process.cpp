@@ -1,0 +1,159 @@
+#include "server_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace zeq::test {
+
+namespace {
+
+constexpr auto kStartTimeout = std::chrono::seconds(15);
+
+std::vector<char*> argvOf(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
+int exitStatus(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ServerProcess::ServerProcess(const std::vector<std::string>& args, const std::string& logPath)
+    : logPath_(logPath) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> argv = argvOf(args);
+    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        throw std::runtime_error(std::string("cannot start ") + argv[0] + ": " + std::strerror(rc));
+    }
+    // The log may already hold lines of an earlier run: take the last start line.
+    static const std::regex listening("escuchando en https?://[^ ]*:([0-9]+)");
+    auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+    std::size_t skip = 0;
+    {
+        std::string before = readFile(logPath);
+        skip = before.size();
+    }
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string text = readFile(logPath);
+        std::smatch match;
+        std::string fresh = text.size() > skip ? text.substr(skip) : std::string();
+        if (std::regex_search(fresh, match, listening)) {
+            port_ = std::stoi(match[1]);
+            return;
+        }
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("server ended at start: " + fresh);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    throw std::runtime_error("server did not start in time");
+}
+
+ServerProcess::~ServerProcess() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+void ServerProcess::signal(int number) const {
+    if (pid_ > 0) {
+        ::kill(pid_, number);
+    }
+}
+
+int ServerProcess::wait() {
+    if (pid_ <= 0) {
+        return -1;
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return exitStatus(status);
+}
+
+std::string ServerProcess::log() const {
+    return readFile(logPath_);
+}
+
+int runProgram(const std::vector<std::string>& args, std::string* out, std::string* err) {
+    TempDir capture;
+    std::string outPath = capture.file("out"), errPath = capture.file("err");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv = argvOf(args);
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        throw std::runtime_error(std::string("cannot run ") + argv[0] + ": " + std::strerror(rc));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (out != nullptr) {
+        *out = readFile(outPath);
+    }
+    if (err != nullptr) {
+        *err = readFile(errPath);
+    }
+    return exitStatus(status);
+}
+
+TempDir::TempDir() {
+    std::string base = std::filesystem::temp_directory_path().string();
+    std::string pattern = base + "/zeq-server-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+} // namespace zeq::test

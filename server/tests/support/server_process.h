@@ -1,0 +1,60 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace zeq::test {
+
+// A zeq-server child process. Its standard error goes to a log file; the
+// constructor waits for the "escuchando en" line and takes the port from it.
+class ServerProcess {
+  public:
+    ServerProcess(const std::vector<std::string>& args, const std::string& logPath);
+    ~ServerProcess(); // SIGTERM and wait, if still running
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    int port() const {
+        return port_;
+    }
+    pid_t pid() const {
+        return pid_;
+    }
+    void signal(int number) const;
+    // Waits for the process to end and returns its exit status (-1 if killed).
+    int wait();
+    std::string log() const;
+
+  private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string logPath_;
+};
+
+// Runs a command to its end; returns its exit status and fills the outputs.
+int runProgram(const std::vector<std::string>& args, std::string* out = nullptr,
+               std::string* err = nullptr);
+
+std::string readFile(const std::string& path);
+
+// A fresh directory under the build tree's temporary area, removed with the object.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const {
+        return path_;
+    }
+    std::string file(const std::string& name) const {
+        return path_ + "/" + name;
+    }
+
+  private:
+    std::string path_;
+};
+
+} // namespace zeq::test
