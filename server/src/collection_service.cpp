@@ -194,9 +194,9 @@ struct CollectionService::Handlers {
             refuse(res, 405, "Método no admitido.");
             return httplib::Server::HandlerResponse::Handled;
         }
-        if (!post && (req.has_header("Transfer-Encoding") ||
-                      (req.has_header("Content-Length") &&
-                       req.get_header_value("Content-Length") != "0"))) {
+        if (!post &&
+            (req.has_header("Transfer-Encoding") ||
+             (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0"))) {
             refuse(res, 400, "Esta petición no lleva cuerpo.");
             return httplib::Server::HandlerResponse::Handled;
         }
@@ -213,9 +213,9 @@ struct CollectionService::Handlers {
         res.set_header("X-Content-Type-Options", "nosniff");
         res.set_header("Content-Security-Policy",
                        "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
-        res.set_content(renderPrivacyPage(service.settings_.retentionDays,
-                                          service.settings_.operatorName),
-                        "text/html; charset=utf-8");
+        res.set_content(
+            renderPrivacyPage(service.settings_.retentionDays, service.settings_.operatorName),
+            "text/html; charset=utf-8");
     }
 
     // Checks the framing of the body from the headers alone. False after
@@ -260,8 +260,8 @@ struct CollectionService::Handlers {
             refuse(res, 401, "Falta el token.");
             return false;
         }
-        TokenCheck check = count == 1 ? service.tokens_.check(req.get_header_value("X-ZEQ-Token"))
-                                      : TokenCheck{};
+        TokenCheck check =
+            count == 1 ? service.tokens_.check(req.get_header_value("X-ZEQ-Token")) : TokenCheck{};
         switch (check.status) {
         case TokenStatus::Valid:
             break;
@@ -398,16 +398,15 @@ int CollectionService::bind() {
     if (usesTls()) {
         std::string certFile = settings_.certFile;
         std::string keyFile = settings_.keyFile;
-        auto server = std::make_unique<ListeningServer<httplib::SSLServer>>(
-            [certFile, keyFile](SSL_CTX& context) {
-                SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
-                SSL_CTX_set_options(&context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
-                                                  SSL_OP_CIPHER_SERVER_PREFERENCE);
-                return SSL_CTX_use_certificate_chain_file(&context, certFile.c_str()) == 1 &&
-                       SSL_CTX_use_PrivateKey_file(&context, keyFile.c_str(),
-                                                   SSL_FILETYPE_PEM) == 1 &&
-                       SSL_CTX_check_private_key(&context) == 1;
-            });
+        auto server = std::make_unique<ListeningServer<httplib::SSLServer>>([certFile, keyFile](
+                                                                                SSL_CTX& context) {
+            SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
+            SSL_CTX_set_options(&context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
+                                              SSL_OP_CIPHER_SERVER_PREFERENCE);
+            return SSL_CTX_use_certificate_chain_file(&context, certFile.c_str()) == 1 &&
+                   SSL_CTX_use_PrivateKey_file(&context, keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
+                   SSL_CTX_check_private_key(&context) == 1;
+        });
         if (!server->is_valid()) {
             throw std::runtime_error("no se pueden cargar el certificado " + certFile +
                                      " y la clave " + keyFile + ": " + sslErrors());
@@ -437,22 +436,19 @@ int CollectionService::bind() {
         int yes = 1;
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server_->set_pre_routing_handler([&h](const Request& req, Response& res) {
-        return h.preRoute(req, res);
-    });
+    server_->set_pre_routing_handler(
+        [&h](const Request& req, Response& res) { return h.preRoute(req, res); });
     server_->Get(kTokenPath, [&h](const Request& req, Response& res) { h.issueToken(req, res); });
     server_->Get(kPrivacyPath,
                  [&h](const Request& req, Response& res) { h.privacyPage(req, res); });
-    server_->Post(kReportPath, [&h](const Request& req, Response& res,
-                                    const ContentReader& reader) {
-        h.receiveReport(req, res, reader);
-    });
+    server_->Post(kReportPath,
+                  [&h](const Request& req, Response& res, const ContentReader& reader) {
+                      h.receiveReport(req, res, reader);
+                  });
     server_->set_error_handler(httplib::Server::HandlerWithResponse(
         [&h](const Request& req, Response& res) { return h.fillErrorText(req, res); }));
-    server_->set_exception_handler(
-        [&h](const Request& req, Response& res, std::exception_ptr error) {
-            h.failed(req, res, error);
-        });
+    server_->set_exception_handler([&h](const Request& req, Response& res,
+                                        std::exception_ptr error) { h.failed(req, res, error); });
     server_->set_logger([&h](const Request& req, const Response& res) { h.log(req, res); });
 
     int port = settings_.port;
@@ -467,8 +463,7 @@ int CollectionService::bind() {
                                  " (¿puerto ocupado o sin permiso?)");
     }
     if (usesTls()) {
-        static_cast<ListeningServer<httplib::SSLServer>&>(*server_).lengthenBacklog(
-            kListenBacklog);
+        static_cast<ListeningServer<httplib::SSLServer>&>(*server_).lengthenBacklog(kListenBacklog);
     } else {
         static_cast<ListeningServer<httplib::Server>&>(*server_).lengthenBacklog(kListenBacklog);
     }

@@ -15,9 +15,9 @@ namespace zeq {
 
 struct ServiceSettings {
     std::string address = "127.0.0.1";
-    int port = 443;            // 0: any free port (reported by bind())
-    std::string certFile;      // certificate chain, PEM; empty with keyFile: plain HTTP
-    std::string keyFile;       // private key, PEM
+    int port = 443;               // 0: any free port (reported by bind())
+    std::string certFile;         // certificate chain, PEM; empty with keyFile: plain HTTP
+    std::string keyFile;          // private key, PEM
     int readTimeoutSeconds = 10;  // longest silence from a client
     int bodyTimeoutSeconds = 120; // longest time for a whole report body
     int threads = 32;

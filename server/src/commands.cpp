@@ -75,8 +75,8 @@ int listCommand(const CommandLine& line) {
                 "CLIENTE");
     for (const ReportSummary& report : reports) {
         std::printf("%-18s  %-19s  %9" PRId64 "  %-36s  %s\n", report.code.c_str(),
-                    formatUtcTime(report.receivedAt).c_str(), report.size,
-                    report.reportId.c_str(), report.clientAddress.c_str());
+                    formatUtcTime(report.receivedAt).c_str(), report.size, report.reportId.c_str(),
+                    report.clientAddress.c_str());
     }
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -13,8 +13,8 @@ namespace {
 // Envelope members, in the order their problems are reported.
 enum Member { SchemaVersion, ClientVersion, Consent, ReportId, CollectedAt, Elevated, Sections };
 constexpr std::array<std::string_view, 7> kMemberNames = {
-    "schema_version", "client_version", "consent", "report_id", "collected_at", "elevated",
-    "sections"};
+    "schema_version", "client_version", "consent", "report_id",
+    "collected_at",   "elevated",       "sections"};
 constexpr std::array<ReportProblem, 7> kMemberProblems = {
     ReportProblem::SchemaVersion, ReportProblem::ClientVersion, ReportProblem::Consent,
     ReportProblem::ReportId,      ReportProblem::CollectedAt,   ReportProblem::Elevated,
@@ -26,9 +26,9 @@ enum class Kind { Null, Boolean, Integer, Float, String, Object, Array };
 
 struct Value {
     Kind kind;
-    bool flag = false;           // Boolean
-    bool isOne = false;          // Integer equal to 1
-    std::string_view text = {};  // String
+    bool flag = false;          // Boolean
+    bool isOne = false;         // Integer equal to 1
+    std::string_view text = {}; // String
 };
 
 bool isClientVersion(std::string_view text) {
@@ -281,8 +281,8 @@ bool isCollectedAt(std::string_view text) {
     int year = number(fields[0]), month = number(fields[1]), day = number(fields[2]);
     // Windows keeps no date before 1601.
     return year >= 1601 && month >= 1 && month <= 12 && day >= 1 &&
-           day <= daysInMonth(year, month) && number(fields[3]) <= 23 &&
-           number(fields[4]) <= 59 && number(fields[5]) <= 59;
+           day <= daysInMonth(year, month) && number(fields[3]) <= 23 && number(fields[4]) <= 59 &&
+           number(fields[5]) <= 59;
 }
 
 EnvelopeCheck checkReport(std::string_view body) {

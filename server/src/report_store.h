@@ -43,8 +43,7 @@ class ReportStore {
 
     // Service creates the database and its schema if needed; the others require
     // an existing one. Throws StoreError.
-    ReportStore(const std::string& path, Access access,
-                ReceiptCodeSource codes = newReceiptCode);
+    ReportStore(const std::string& path, Access access, ReceiptCodeSource codes = newReceiptCode);
     ~ReportStore();
 
     // Records a token as used. False when it was used before.

@@ -13,8 +13,8 @@ SweepResult sweepExpired(ReportStore& store, int retentionDays, std::int64_t now
 
 RetentionSweeper::RetentionSweeper(ReportStore& store, int retentionDays, Clock clock,
                                    std::chrono::seconds interval)
-    : store_(store), retentionDays_(retentionDays), clock_(std::move(clock)),
-      interval_(interval), thread_([this] { run(); }) {}
+    : store_(store), retentionDays_(retentionDays), clock_(std::move(clock)), interval_(interval),
+      thread_([this] { run(); }) {}
 
 RetentionSweeper::~RetentionSweeper() {
     stop();

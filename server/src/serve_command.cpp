@@ -115,9 +115,11 @@ int serveCommand(const CommandLine& line) {
     int port = service.bind();
 
     RetentionSweeper sweeper(store, settings.retentionDays, systemSeconds, kSweepInterval);
+    bool ipv6 = settings.address.find(':') != std::string::npos;
+    std::string host = ipv6 ? "[" + settings.address + "]" : settings.address;
     writeLogLine(std::string("zeq-server: escuchando en ") +
-                 (service.usesTls() ? "https://" : "http://") + settings.address + ":" +
-                 std::to_string(port) + " (base de datos " + database + ", conservación " +
+                 (service.usesTls() ? "https://" : "http://") + host + ":" + std::to_string(port) +
+                 " (base de datos " + database + ", conservación " +
                  std::to_string(settings.retentionDays) + " días)");
     {
         ShutdownOnSignal shutdown(service, signals);

@@ -78,8 +78,7 @@ Statement& Statement::bindText(int index, std::string_view value) {
 
 Statement& Statement::bindBlob(int index, std::string_view value) {
     // The bytes outlive the step that reads them: no copy needed.
-    if (sqlite3_bind_blob64(stmt_, index, value.data(), value.size(), SQLITE_STATIC) !=
-        SQLITE_OK) {
+    if (sqlite3_bind_blob64(stmt_, index, value.data(), value.size(), SQLITE_STATIC) != SQLITE_OK) {
         db_.fail("bind");
     }
     return *this;

@@ -63,8 +63,8 @@ std::string TokenAuthority::issue() const {
     char issued[kIssuedDigits + 1];
     std::snprintf(issued, sizeof issued, "%016" PRIx64, static_cast<std::uint64_t>(clock_()));
     std::vector<unsigned char> nonce = randomBytes(kNonceBytes);
-    std::string token = std::string(kVersion) + "." + issued + "." +
-                        toHex(nonce.data(), nonce.size()) + ".";
+    std::string token =
+        std::string(kVersion) + "." + issued + "." + toHex(nonce.data(), nonce.size()) + ".";
     token += mac(std::string_view(token).substr(0, token.size() - 1));
     return token;
 }

@@ -26,8 +26,11 @@ const std::string kCerts = ZEQ_TEST_CERT_DIR;
 const std::string kCa = kCerts + "/ca.pem";
 
 std::vector<std::string> tlsArgs(const test::TempDir& dir, const std::string& port = "0") {
-    return {kBinary, "serve",  "--port", port,  "--cert", kCerts + "/server.pem", "--key",
-            kCerts + "/server.key", "--db", dir.file("reports.db")};
+    return {kBinary,  "serve",
+            "--port", port,
+            "--cert", kCerts + "/server.pem",
+            "--key",  kCerts + "/server.key",
+            "--db",   dir.file("reports.db")};
 }
 
 class ServerLifecycle : public ::testing::Test {
@@ -150,7 +153,8 @@ TEST_F(ServerLifecycle, RetentionIsAppliedWhenTheServiceStarts) {
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_TRUE(gone);
-    EXPECT_TRUE(ReportStore(dir_.file("reports.db"), ReportStore::Access::ReadOnly).find(recentCode));
+    EXPECT_TRUE(
+        ReportStore(dir_.file("reports.db"), ReportStore::Access::ReadOnly).find(recentCode));
 }
 
 TEST_F(ServerLifecycle, ASecretOthersCanReadStopsTheStart) {
@@ -163,9 +167,7 @@ TEST_F(ServerLifecycle, ASecretOthersCanReadStopsTheStart) {
 }
 
 TEST_F(ServerLifecycle, TheSecretAndDatabaseAreCreatedPrivate) {
-    {
-        test::ServerProcess server(tlsArgs(dir_), dir_.file("server.log"));
-    }
+    { test::ServerProcess server(tlsArgs(dir_), dir_.file("server.log")); }
     struct stat status {};
     ASSERT_EQ(::stat(dir_.file("token-secret").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);

@@ -45,24 +45,15 @@ bool isClientReceipt(const std::string& body) {
 }
 
 std::vector<std::string> serveArgs(const test::TempDir& dir, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {kBinary,
-                                     "serve",
-                                     "--address",
-                                     "127.0.0.1",
-                                     "--port",
-                                     "0",
-                                     "--cert",
-                                     kCerts + "/server.pem",
-                                     "--key",
-                                     kCerts + "/server.key",
-                                     "--db",
-                                     dir.file("reports.db"),
-                                     "--read-timeout",
-                                     std::to_string(kReadTimeout),
-                                     "--body-timeout",
-                                     std::to_string(kBodyTimeout),
-                                     "--threads",
-                                     "8"};
+    std::vector<std::string> args = {kBinary,          "serve",
+                                     "--address",      "127.0.0.1",
+                                     "--port",         "0",
+                                     "--cert",         kCerts + "/server.pem",
+                                     "--key",          kCerts + "/server.key",
+                                     "--db",           dir.file("reports.db"),
+                                     "--read-timeout", std::to_string(kReadTimeout),
+                                     "--body-timeout", std::to_string(kBodyTimeout),
+                                     "--threads",      "8"};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
 }
@@ -187,8 +178,7 @@ TEST_F(HttpService, BadRequestsAreRefusedAndStoreNothing) {
     ASSERT_EQ(client_->postReport(spent, test::sampleReport(test::newReportId())).status, 200);
     std::string forged = token();
     forged.back() = forged.back() == '0' ? '1' : '0';
-    std::string foreign =
-        TokenAuthority(randomBytes(32), [] { return systemSeconds(); }).issue();
+    std::string foreign = TokenAuthority(randomBytes(32), [] { return systemSeconds(); }).issue();
     std::string expired =
         TokenAuthority(serverSecret(), [] { return systemSeconds() - 15 * 60 - 1; }).issue();
 
@@ -247,8 +237,8 @@ TEST_F(HttpService, BadRequestsAreRefusedAndStoreNothing) {
         {"no length",
          [&] {
              auto connection = client_->connect();
-             connection->write(HttpClient::requestHead("POST", "/api/report.php",
-                                                       {{"X-ZEQ-Token", token()}}));
+             connection->write(
+                 HttpClient::requestHead("POST", "/api/report.php", {{"X-ZEQ-Token", token()}}));
              return connection->readResponse();
          },
          411},
@@ -446,8 +436,8 @@ TEST(HttpServiceLog, OneLinePerRequestWithoutTokensOrContent) {
     std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 127\.0\.0\.1 (GET|POST) (\S+) )"
                     R"((\d{3}) in=(\d+) out=(\d+) (\d+)ms)");
     std::vector<std::string> requests;
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), line);
-         it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
+         ++it) {
         requests.push_back((*it)[1].str() + " " + (*it)[2].str() + " " + (*it)[3].str() +
                            " in=" + (*it)[4].str() + " out=" + (*it)[5].str());
     }

@@ -10,6 +10,7 @@
 // Prints submissions per second and latency percentiles; exits 0 when every
 // check holds.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -75,9 +76,12 @@ bool parse(int argc, char** argv, Options& options) {
 
 std::vector<std::string> serveArgs(const Options& options, const zeq::test::TempDir& dir,
                                    int port) {
-    return {options.server, "serve", "--port", std::to_string(port),
-            "--cert", options.certs + "/server.pem", "--key", options.certs + "/server.key",
-            "--db", dir.file("reports.db"), "--threads", "32"};
+    return {options.server, "serve",
+            "--port",       std::to_string(port),
+            "--cert",       options.certs + "/server.pem",
+            "--key",        options.certs + "/server.key",
+            "--db",         dir.file("reports.db"),
+            "--threads",    "32"};
 }
 
 double percentile(std::vector<double> values, double p) {
@@ -152,11 +156,13 @@ int main(int argc, char** argv) {
         threads.emplace_back(worker);
     }
     double downtime = 0;
+    double serverCpu = 0;
     if (options.restart) {
         while (done < options.submissions / 2) {
             std::this_thread::sleep_for(5ms);
         }
         auto stopAt = Clock::now();
+        serverCpu += server->cpuSeconds();
         server->signal(SIGTERM);
         int status = server->wait();
         if (status != 0) {
@@ -171,6 +177,11 @@ int main(int argc, char** argv) {
         thread.join();
     }
     double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
+    serverCpu += server->cpuSeconds();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    double clientCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     server->signal(SIGTERM);
     int lastStatus = server->wait();
 
@@ -205,6 +216,8 @@ int main(int argc, char** argv) {
                 "p99 %.1f ms, max %.1f ms\n",
                 percentile(latencies, 0.50), percentile(latencies, 0.99),
                 percentile(latencies, 1.0));
+    std::printf("CPU per submission: server %.2f ms, clients %.2f ms (both on this machine)\n",
+                serverCpu * 1000 / options.submissions, clientCpu * 1000 / options.submissions);
     if (options.restart) {
         std::printf("restart: server down %.0f ms; %d submissions needed more than one attempt\n",
                     downtime, retried);
@@ -217,10 +230,8 @@ int main(int argc, char** argv) {
                 static_cast<long long>(rows), codes.size(), failures.load(), refusals.load(),
                 mismatched, lastStatus);
 
-    bool ok = failures == 0 && refusals == 0 && mismatched == 0 &&
-              rows == options.submissions &&
+    bool ok = failures == 0 && refusals == 0 && mismatched == 0 && rows == options.submissions &&
               codes.size() == static_cast<std::size_t>(options.submissions) && lastStatus == 0;
-    std::printf("%s\n", ok ? "OK: every report stored exactly once, all codes distinct"
-                           : "FAILED");
+    std::printf("%s\n", ok ? "OK: every report stored exactly once, all codes distinct" : "FAILED");
     return ok ? 0 : 1;
 }

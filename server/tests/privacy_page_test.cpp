@@ -44,8 +44,8 @@ TEST(PrivacyPage, StatesTheConfiguredRetention) {
         int days;
         const char* text;
     };
-    const Case cases[] = {{30, "se conserva 30 días"}, {1, "se conserva 1 día "},
-                          {365, "se conserva 365 días"}};
+    const Case cases[] = {
+        {30, "se conserva 30 días"}, {1, "se conserva 1 día "}, {365, "se conserva 365 días"}};
     for (const Case& c : cases) {
         EXPECT_NE(renderPrivacyPage(c.days, "").find(c.text), std::string::npos) << c.days;
     }

@@ -45,13 +45,20 @@ TEST(ReceiptCode, RecognisesExactlyTheFormat) {
         bool valid;
     };
     const Case cases[] = {
-        {"ZEQ-0000-0000-0000", true},   {"ZEQ-ABCD-EF01-2345", true},
-        {"ZEQ-FFFF-FFFF-FFFF", true},   {"ZEQ-abcd-ef01-2345", false},
-        {"ZEQ-0000-0000-0000\n", false}, {"ZEQ-0000-0000-000", false},
-        {"ZEQ-0000-0000-00000", false}, {"ZEQ-000G-0000-0000", false},
-        {"XEQ-0000-0000-0000", false},  {"zeq-0000-0000-0000", false},
-        {"ZEQ_0000-0000-0000", false},  {"ZEQ-0000_0000-0000", false},
-        {"ZEQ-0000-0000_0000", false},  {" ZEQ-0000-0000-000", false},
+        {"ZEQ-0000-0000-0000", true},
+        {"ZEQ-ABCD-EF01-2345", true},
+        {"ZEQ-FFFF-FFFF-FFFF", true},
+        {"ZEQ-abcd-ef01-2345", false},
+        {"ZEQ-0000-0000-0000\n", false},
+        {"ZEQ-0000-0000-000", false},
+        {"ZEQ-0000-0000-00000", false},
+        {"ZEQ-000G-0000-0000", false},
+        {"XEQ-0000-0000-0000", false},
+        {"zeq-0000-0000-0000", false},
+        {"ZEQ_0000-0000-0000", false},
+        {"ZEQ-0000_0000-0000", false},
+        {"ZEQ-0000-0000_0000", false},
+        {" ZEQ-0000-0000-000", false},
         {"", false},
     };
     for (const Case& c : cases) {

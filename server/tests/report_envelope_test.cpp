@@ -252,11 +252,24 @@ TEST(ReportEnvelope, RefusesInvalidUtf8BeforeAnythingElse) {
     }
 }
 
+TEST(Utf8, FindsABadSequenceAtAnyOffsetInLongAsciiText) {
+    for (const char* bytes : {"\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"}) {
+        for (std::size_t before = 0; before < 20; ++before) {
+            for (std::size_t after : {0, 1, 7, 8, 9, 30}) {
+                std::string text = std::string(before, 'a') + bytes + std::string(after, 'b');
+                EXPECT_FALSE(isValidUtf8(text)) << before << " " << after;
+                std::string good = std::string(before, 'a') + "\xC3\xA9" + std::string(after, 'b');
+                EXPECT_TRUE(isValidUtf8(good)) << before << " " << after;
+            }
+        }
+    }
+}
+
 TEST(ReportEnvelope, AcceptsEveryKindOfValidUtf8) {
     const char* sequences[] = {
-        "\x7F", "\xC2\x80", "\xC3\xA9", "\xDF\xBF", "\xE0\xA0\x80", "\xE2\x82\xAC",
-        "\xED\x9F\xBF", "\xEE\x80\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80",
-        "\xF0\x9D\x84\x9E", "\xF4\x8F\xBF\xBF",
+        "\x7F",         "\xC2\x80",         "\xC3\xA9",         "\xDF\xBF",
+        "\xE0\xA0\x80", "\xE2\x82\xAC",     "\xED\x9F\xBF",     "\xEE\x80\x80",
+        "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF0\x9D\x84\x9E", "\xF4\x8F\xBF\xBF",
     };
     for (const char* bytes : sequences) {
         EXPECT_TRUE(isValidUtf8(bytes)) << "sequence " << bytes;
@@ -268,8 +281,8 @@ TEST(ReportEnvelope, AcceptsEveryKindOfValidUtf8) {
 
 TEST(ReportEnvelope, EveryProblemHasItsOwnText) {
     std::set<std::string> texts;
-    for (int p = static_cast<int>(ReportProblem::None); p <= static_cast<int>(ReportProblem::Sections);
-         ++p) {
+    for (int p = static_cast<int>(ReportProblem::None);
+         p <= static_cast<int>(ReportProblem::Sections); ++p) {
         std::string text = describeProblem(static_cast<ReportProblem>(p));
         EXPECT_FALSE(text.empty());
         EXPECT_TRUE(isValidUtf8(text));

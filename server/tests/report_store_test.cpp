@@ -100,8 +100,8 @@ TEST_F(ReportStoreTest, OtherBytesUnderAKnownReportIdAreAConflict) {
 }
 
 TEST_F(ReportStoreTest, CodesAreUniqueEvenWhenTheSourceRepeatsItself) {
-    auto store = open(scriptedCodes({"ZEQ-AAAA-AAAA-AAAA", "ZEQ-AAAA-AAAA-AAAA", "not a code",
-                                     "ZEQ-BBBB-BBBB-BBBB"}));
+    auto store = open(scriptedCodes(
+        {"ZEQ-AAAA-AAAA-AAAA", "ZEQ-AAAA-AAAA-AAAA", "not a code", "ZEQ-BBBB-BBBB-BBBB"}));
     std::string a = test::newReportId(), b = test::newReportId();
     EXPECT_EQ(store->store(a, test::sampleReport(a), kNow, "x").code, "ZEQ-AAAA-AAAA-AAAA");
     EXPECT_EQ(store->store(b, test::sampleReport(b), kNow, "x").code, "ZEQ-BBBB-BBBB-BBBB");
@@ -196,12 +196,8 @@ TEST_F(ReportStoreTest, RetentionDeletesReportsOlderThanThePeriod) {
         bool kept;
     };
     const Case cases[] = {
-        {0, true},
-        {29 * kDay, true},
-        {30 * kDay, true},
-        {30 * kDay + 1, false},
-        {31 * kDay, false},
-        {400 * kDay, false},
+        {0, true},          {29 * kDay, true},   {30 * kDay, true}, {30 * kDay + 1, false},
+        {31 * kDay, false}, {400 * kDay, false},
     };
     std::vector<std::string> codes;
     for (const Case& c : cases) {

@@ -55,8 +55,8 @@ TEST(CommandLine, SplitsCommandArgumentsAndOptions) {
     EXPECT_EQ(line.arguments[0], "ZEQ-0000-0000-0000");
     EXPECT_EQ(line.text("db", ""), "/x/r.db");
 
-    CommandLine equals = parseCommandLine({"serve", "--port=0", "--operator=Ana María"},
-                                          {"port", "operator"});
+    CommandLine equals =
+        parseCommandLine({"serve", "--port=0", "--operator=Ana María"}, {"port", "operator"});
     EXPECT_EQ(equals.integer("port", 443, 0, 65535), 0);
     EXPECT_EQ(equals.text("operator", ""), "Ana María");
     EXPECT_EQ(equals.integer("threads", 32, 2, 1024), 32);

@@ -78,12 +78,16 @@ TEST(TokenCheck, AgeDecidesValidity) {
         TokenStatus expected;
     };
     const Case cases[] = {
-        {0, TokenStatus::Valid},          {1, TokenStatus::Valid},
-        {899, TokenStatus::Valid},        {900, TokenStatus::Valid},
-        {901, TokenStatus::Expired},      {3600, TokenStatus::Expired},
+        {0, TokenStatus::Valid},
+        {1, TokenStatus::Valid},
+        {899, TokenStatus::Valid},
+        {900, TokenStatus::Valid},
+        {901, TokenStatus::Expired},
+        {3600, TokenStatus::Expired},
         {86400 * 365, TokenStatus::Expired},
         // Issued "in the future": the clock stepped back a little, or not.
-        {-60, TokenStatus::Valid},        {-61, TokenStatus::NotYetValid},
+        {-60, TokenStatus::Valid},
+        {-61, TokenStatus::NotYetValid},
         {-86400, TokenStatus::NotYetValid},
     };
     for (const Case& c : cases) {

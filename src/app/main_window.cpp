@@ -36,8 +36,12 @@ struct ChildSpec {
     bool startsDisabled;
 };
 
-const WCHAR kConsentCaption[] = L"Autorizo recopilar y enviar el informe técnico "
-                                L"a\n" ZEQ_SERVER_HOST_LITERAL L" para su revisión por mi técnico.";
+// The host is a build constant, so the caption is composed by the compiler.
+// clang-format off
+const WCHAR kConsentCaption[] =
+    L"Autorizo recopilar y enviar el informe técnico a\n" ZEQ_SERVER_HOST_LITERAL
+    L" para su revisión por mi técnico.";
+// clang-format on
 
 const DWORD kTabButton = BS_PUSHBUTTON | WS_TABSTOP;
 
@@ -104,14 +108,13 @@ LRESULT OnCreate(HWND window) {
                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                         DEFAULT_PITCH | FF_DONTCARE, font.face);
     }
-    const int rowCount = static_cast<int>(sizeof(kChildren) / sizeof(kChildren[0]));
     CreateRows(0, kFooterRow);
     for (int row = 0; row < kFooterRow; ++row) {
         if (kChildren[row].startsDisabled) {
             EnableWindow(AppState.*kChildren[row].keptIn, FALSE);
         }
     }
-    CreateRows(kFooterRow, rowCount);
+    CreateRows(kFooterRow, ARRAYSIZE(kChildren));
     return 0;
 }
 

@@ -139,6 +139,7 @@ bool HttpsExchange(const WCHAR* verb, const WCHAR* path, const void* body, UINT3
     if (status != 200) {
         goto cleanup;
     }
+    // The limit holds for the whole of response, also when it came in non-empty.
     result = ReadBody(request, response) && !response->failed && response->length <= kResponseLimit;
 
 cleanup:

@@ -169,6 +169,10 @@ class FlowsTest : public ::testing::Test {
     std::vector<int> TabCycle(int presses, bool shifted) {
         std::vector<int> reached;
         for (int i = 0; i < presses; ++i) {
+            // Keys go to the foreground window; another program's window may have taken it.
+            if (GetForegroundWindow() != app.window) {
+                SetForegroundWindow(app.window);
+            }
             HWND before = FocusedControl(app.window);
             PressKey(VK_TAB, shifted);
             DWORD start = GetTickCount();

@@ -1,27 +1,15 @@
-// The main window created inside the test process, as the entry routine
-// creates it: layout, fonts, initial states, painting, the close rule, and the
-// run controller's handling of its private messages and the copy command.
+// The main window created inside the test process: layout, fonts, initial
+// state, painting on white and the close rule.
 #include <windows.h>
-#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
 #include "app/app_state.h"
-#include "app/main_window.h"
 #include "box_watch.h"
 #include "net/server_host.h"
+#include "window_fixture.h"
 
 namespace {
-
-const int kOuterWidth = 710;
-const int kOuterHeight = 670;
-const DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-
-// Wine's progress bar animates its marquee with this timer.
-const UINT_PTR kMarqueeTimerId = 1;
-
-const DWORD kBoxTimeoutMs = 5000;
-const DWORD kNoBoxWaitMs = 1500;
 
 enum FontKind { BODY_FONT, TITLE_FONT, CODE_FONT };
 
@@ -161,81 +149,6 @@ HFONT FontOf(FontKind kind) {
         return AppState.bodyFont;
     }
 }
-
-RECT ChildRect(HWND child) {
-    RECT rect = {};
-    GetWindowRect(child, &rect);
-    MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
-// Probes Wine's marquee timer; a running marquee is stopped by the probe.
-bool MarqueeRunning() {
-    return KillTimer(AppState.progressBar, kMarqueeTimerId) != FALSE;
-}
-
-void PumpMessages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message != WM_QUIT) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    }
-}
-
-std::wstring TextOf(HWND window) {
-    WCHAR text[512] = {};
-    GetWindowTextW(window, text, ARRAYSIZE(text));
-    return text;
-}
-
-class MainWindowTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
-        InitCommonControlsEx(&controls);
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = MainWindowProc;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kMainWindowClass;
-        ASSERT_NE(RegisterClassW(&windowClass), 0);
-    }
-
-    void SetUp() override {
-        ZeroMemory(&AppState, sizeof(AppState));
-        window = CreateWindowExW(0, kMainWindowClass, kMainWindowTitle, kWindowStyle, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, kOuterWidth, kOuterHeight, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(window, nullptr);
-    }
-
-    void TearDown() override {
-        if (IsWindow(window)) {
-            DestroyWindow(window);
-        }
-        PumpMessages();
-        MSG quit;
-        PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        DeleteObject(AppState.bodyFont);
-        DeleteObject(AppState.titleFont);
-        DeleteObject(AppState.codeFont);
-        ZeroMemory(&AppState, sizeof(AppState));
-    }
-
-    HWND Child(int row) {
-        HWND child = GetWindow(window, GW_CHILD);
-        for (int i = 0; i < row && child != nullptr; ++i) {
-            child = GetWindow(child, GW_HWNDNEXT);
-        }
-        return child;
-    }
-
-    HWND window = nullptr;
-};
 
 TEST_F(MainWindowTest, CreationStoresTheWindowHandleFirst) {
     EXPECT_EQ(AppState.mainWindow, window);
@@ -419,151 +332,6 @@ TEST_F(MainWindowTest, CloseRule) {
             EXPECT_EQ(quit.wParam, 0u);
         }
     }
-}
-
-const WCHAR kSampleCode[] = L"ZEQ-0A1B-2C3D-4E5F";
-const WCHAR kSampleFailure[] = L"texto final de prueba";
-const WCHAR kPreviousCode[] = L"c\u00f3digo anterior";
-
-struct OutcomeCase {
-    const char* name;
-    WPARAM outcome;
-    bool copyEnabled;
-    bool saveEnabled;
-    bool retryEnabled;
-    bool codeAvailable;
-    const WCHAR* status;
-    const WCHAR* code;
-};
-
-const OutcomeCase kOutcomeCases[] = {
-    {"not confirmed", OUTCOME_NOT_CONFIRMED, false, true, true, false, kSampleFailure,
-     kPreviousCode},
-    {"received", OUTCOME_RECEIVED, true, true, false, true,
-     L"Informe recibido. Comparte este c\u00f3digo con tu t\u00e9cnico. Puedes cerrar el "
-     L"programa.",
-     kSampleCode},
-    {"report invalid", OUTCOME_REPORT_INVALID, false, false, false, false, kSampleFailure,
-     kPreviousCode},
-};
-
-TEST_F(MainWindowTest, FinishedMessageSetsTheOutcomeState) {
-    for (const OutcomeCase& outcomeCase : kOutcomeCases) {
-        SCOPED_TRACE(outcomeCase.name);
-        // The state a run leaves before its outcome arrives.
-        AppState.busy = true;
-        AppState.codeAvailable = !outcomeCase.codeAvailable;
-        lstrcpyW(AppState.receiptCode, kSampleCode);
-        lstrcpyW(AppState.finalMessage, kSampleFailure);
-        SetWindowTextW(AppState.codeEdit, kPreviousCode);
-        HWND actions[] = {AppState.startButton, AppState.consentCheck, AppState.retryButton,
-                          AppState.saveButton, AppState.copyButton};
-        for (HWND control : actions) {
-            EnableWindow(control, FALSE);
-        }
-        SendMessageW(AppState.progressBar, PBM_SETMARQUEE, TRUE, 30);
-
-        PostMessageW(window, WM_APP_FINISHED, outcomeCase.outcome, 0);
-        PumpMessages();
-
-        EXPECT_FALSE(AppState.busy);
-        EXPECT_EQ(AppState.codeAvailable, outcomeCase.codeAvailable);
-        EXPECT_FALSE(MarqueeRunning());
-        EXPECT_EQ(IsWindowEnabled(AppState.copyButton) != FALSE, outcomeCase.copyEnabled);
-        EXPECT_EQ(IsWindowEnabled(AppState.saveButton) != FALSE, outcomeCase.saveEnabled);
-        EXPECT_EQ(IsWindowEnabled(AppState.retryButton) != FALSE, outcomeCase.retryEnabled);
-        EXPECT_FALSE(IsWindowEnabled(AppState.startButton));
-        EXPECT_FALSE(IsWindowEnabled(AppState.consentCheck));
-        EXPECT_TRUE(IsWindowEnabled(Child(3))); // privacy
-        EXPECT_EQ(TextOf(AppState.statusLabel), outcomeCase.status);
-        EXPECT_EQ(TextOf(AppState.codeEdit), outcomeCase.code);
-    }
-}
-
-TEST_F(MainWindowTest, FinishedMessageWithUnknownOutcomeChangesNothing) {
-    AppState.busy = true;
-    PostMessageW(window, WM_APP_FINISHED, 3, 0);
-    PumpMessages();
-    EXPECT_TRUE(AppState.busy);
-    EXPECT_FALSE(IsWindowEnabled(AppState.saveButton));
-    EXPECT_EQ(TextOf(AppState.statusLabel),
-              L"Listo. Revisa la informaci\u00f3n y autoriza el env\u00edo para comenzar.");
-}
-
-TEST_F(MainWindowTest, StatusMessageShowsItsText) {
-    static const WCHAR kTitles[][40] = {L"Equipo", L"Procesador", L"Programas instalados"};
-    for (const WCHAR* title : kTitles) {
-        PostMessageW(window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(title));
-        PumpMessages();
-        EXPECT_EQ(TextOf(AppState.statusLabel), title);
-    }
-}
-
-std::wstring ClipboardText(HWND owner) {
-    std::wstring text;
-    if (!OpenClipboard(owner)) {
-        return L"<clipboard not opened>";
-    }
-    HANDLE block = GetClipboardData(CF_UNICODETEXT);
-    if (block != nullptr) {
-        const WCHAR* data = static_cast<const WCHAR*>(GlobalLock(block));
-        if (data != nullptr) {
-            text = data;
-            GlobalUnlock(block);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
-void PutClipboardText(HWND owner, const WCHAR* text) {
-    ASSERT_TRUE(OpenClipboard(owner));
-    EmptyClipboard();
-    SIZE_T size = (lstrlenW(text) + 1) * sizeof(WCHAR);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    CopyMemory(GlobalLock(block), text, size);
-    GlobalUnlock(block);
-    SetClipboardData(CF_UNICODETEXT, block);
-    CloseClipboard();
-}
-
-TEST_F(MainWindowTest, CopyPutsExactlyTheCodeOnTheClipboardOnlyWhenAvailable) {
-    const WCHAR kSentinel[] = L"contenido anterior";
-    lstrcpyW(AppState.receiptCode, kSampleCode);
-
-    PutClipboardText(window, kSentinel);
-    AppState.codeAvailable = false;
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_COPY_CODE, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(AppState.copyButton));
-    EXPECT_EQ(ClipboardText(window), kSentinel);
-
-    AppState.codeAvailable = true;
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_COPY_CODE, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(AppState.copyButton));
-    EXPECT_EQ(ClipboardText(window), kSampleCode);
-}
-
-TEST_F(MainWindowTest, SaveDoesNothingWhileBusyOrWithoutAReport) {
-    // A dialog opening here would be answered by the watcher and recorded.
-    char oneByte[] = "{";
-    struct {
-        const char* name;
-        bool busy;
-        UINT32 length;
-    } cases[] = {{"busy", true, 1}, {"no report", false, 0}};
-    for (const auto& saveCase : cases) {
-        SCOPED_TRACE(saveCase.name);
-        AppState.busy = saveCase.busy;
-        AppState.report.data = saveCase.length != 0 ? oneByte : nullptr;
-        AppState.report.length = saveCase.length;
-        BoxAnswer answer;
-        StartBoxAnswer(&answer, window, IDCANCEL, kNoBoxWaitMs);
-        SendMessageW(window, WM_COMMAND, IDC_SAVE_JSON, 0);
-        FinishBoxAnswer(&answer);
-        EXPECT_FALSE(answer.seen);
-    }
-    AppState.report.data = nullptr;
-    AppState.report.length = 0;
 }
 
 } // namespace

@@ -282,8 +282,9 @@ class HeadlessOversizedReport(Workspace):
                       for name in ("DisplayVersion", "Publisher", "InstallDate")]
             lines.append("")
         self.assertEqual(0, self.import_reg(lines).returncode)
+        # The view regedit writes to depends on Wine's loader; reg, started the same way, sees it.
         last = self.KEYS[-1].replace("HKEY_LOCAL_MACHINE", "HKLM")
-        self.assertEqual(0, reg("query", last, "/v", "InstallDate", "/reg:64").returncode)
+        self.assertEqual(0, reg("query", last, "/v", "InstallDate").returncode)
 
     def tearDown(self):
         self.import_reg(["[-%s]" % key for key in self.KEYS])

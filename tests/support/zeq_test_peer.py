@@ -70,6 +70,17 @@ SCENARIO SCRIPT (one item per line; blank lines and lines starting with # are ig
   Example, a whole submission:
     200 text:0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef
     200 text:ZEQ-0000-0000-0000
+
+FROM THE TESTS
+
+  C++ under Wine: tests/support/test_peer.h (SetPeerScenario, PeerRequests, PeerConnections,
+  PeerEscape), library zeq_test_peer_client. CMake: zeq_add_peer_test() in
+  tests/support/test_peer.cmake registers a GoogleTest suite that runs under "run".
+  By hand, inside a network namespace of its own so that port 443 is free:
+    unshare -n sh -c 'ip link set lo up; /usr/bin/python3 zeq_test_peer.py run \
+        --state BUILD/test-peer --prefix BUILD/wineprefix --wine-run scripts/wine-run.sh \
+        --trust-helper BUILD/tests/zeq_trust_root.exe -- scripts/wine-run.sh BUILD/wineprefix \
+        BUILD/tests/https_exchange_test.exe --gtest_filter=...'
 """
 
 import argparse
@@ -429,7 +440,11 @@ class PeerServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
 
 
 def start_servers(peer, port):
-    servers = [PeerServer(socket.AF_INET, ("127.0.0.1", port), peer)]
+    try:
+        servers = [PeerServer(socket.AF_INET, ("127.0.0.1", port), peer)]
+    except OSError as error:
+        sys.exit("zeq_test_peer: cannot listen on 127.0.0.1:%d (%s); is another peer or "
+                 "server running outside its own network namespace?" % (port, error.strerror))
     if socket.has_ipv6:
         try:
             servers.append(PeerServer(socket.AF_INET6, ("::1", port), peer))

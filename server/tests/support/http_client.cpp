@@ -231,8 +231,8 @@ std::unique_ptr<Connection> HttpClient::connect(std::string* error) const {
 
 std::string HttpClient::requestHead(const std::string& method, const std::string& path,
                                     const HeaderList& headers) {
-    std::string head = method + " " + path + " HTTP/1.1\r\nHost: localhost\r\n" +
-                       "User-Agent: ZEQ-Health/1.0\r\n";
+    std::string head =
+        method + " " + path + " HTTP/1.1\r\nHost: localhost\r\n" + "User-Agent: ZEQ-Health/1.0\r\n";
     for (const auto& [name, value] : headers) {
         head += name + ": " + value + "\r\n";
     }

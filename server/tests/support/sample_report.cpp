@@ -24,9 +24,9 @@ std::string reportIdFor(unsigned long long n) {
 namespace {
 
 std::string document(const std::string& reportId, const std::string& padding) {
-    std::string json = R"({"schema_version":1,"client_version":"1.0.0","consent":true,"report_id":")" +
-                       reportId +
-                       R"(","collected_at":"2024-03-07T10:00:00Z","elevated":false,"sections":[)";
+    std::string json =
+        R"({"schema_version":1,"client_version":"1.0.0","consent":true,"report_id":")" + reportId +
+        R"(","collected_at":"2024-03-07T10:00:00Z","elevated":false,"sections":[)";
     for (std::size_t i = 0; i + 1 < kSectionTitles.size(); ++i) {
         json += R"({"name":")" + std::string(kSectionTitles[i]) +
                 R"(","rows":[{"Name":"Dispositivo \u00e9 \"citado\"","Size":"512110190592",)"

@@ -111,6 +111,24 @@ int ServerProcess::wait() {
     return exitStatus(status);
 }
 
+double ServerProcess::cpuSeconds() const {
+    std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+    std::size_t close = stat.rfind(')');
+    if (pid_ <= 0 || close == std::string::npos) {
+        return 0;
+    }
+    // Fields after the command name: state is field 3; utime and stime are 14 and 15.
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int number = 3; number <= 15 && fields >> field; ++number) {
+        if (number >= 14) {
+            ticks += std::stod(field);
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 std::string ServerProcess::log() const {
     return readFile(logPath_);
 }

@@ -26,6 +26,8 @@ class ServerProcess {
     // Waits for the process to end and returns its exit status (-1 if killed).
     int wait();
     std::string log() const;
+    // CPU time the process has used so far (user + system), from /proc.
+    double cpuSeconds() const;
 
   private:
     pid_t pid_ = -1;
