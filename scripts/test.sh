@@ -16,4 +16,10 @@ status=0
 xvfb-run -a -s "-screen 0 1024x768x24" \
   ctest --test-dir "$build/windows" --output-on-failure -j 2 || status=$?
 WINEPREFIX="$build/windows/wineprefix" wineserver -k 2>/dev/null || true
+
+# The collection server: a native build beside the Windows one, and its suites
+# (unit, HTTPS against a live server, load test).
+cmake -S "$root/server" -B "$build/server" >/dev/null
+cmake --build "$build/server" -j "$jobs"
+ctest --test-dir "$build/server" --output-on-failure -j 2 || status=$?
 exit $status

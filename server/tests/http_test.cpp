@@ -125,6 +125,30 @@ TEST_F(HttpService, TokenAnswersAreWhatTheClientAccepts) {
     EXPECT_EQ(tokens.size(), 20u);
 }
 
+TEST_F(HttpService, SpeaksTls12WithSuitesOldWindowsKnowsAndNothingOlder) {
+    struct Case {
+        int minVersion, maxVersion;
+        const char* ciphers;
+        bool succeeds;
+    };
+    const Case cases[] = {
+        // The suites Windows 7 offers with an ECDSA certificate.
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-AES128-GCM-SHA256", true},
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-AES256-GCM-SHA384", true},
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-AES128-SHA256", true},
+        {TLS1_2_VERSION, TLS1_3_VERSION, "DEFAULT", true},
+        {TLS1_VERSION, TLS1_1_VERSION, "DEFAULT:@SECLEVEL=0", false},
+        {TLS1_VERSION, TLS1_VERSION, "DEFAULT:@SECLEVEL=0", false},
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-NULL-SHA:@SECLEVEL=0", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(test::tlsHandshakeSucceeds(server_->port(), kCa, c.minVersion, c.maxVersion,
+                                             c.ciphers),
+                  c.succeeds)
+            << c.ciphers << " up to " << std::hex << c.maxVersion;
+    }
+}
+
 TEST_F(HttpService, ASubmissionIsAnsweredWithAReceiptCodeAndStoredVerbatim) {
     std::int64_t before = stored();
     std::string id = test::newReportId();

@@ -73,6 +73,42 @@ std::string HttpResponse::header(const std::string& lowerName) const {
     return found == headers.end() ? std::string() : found->second;
 }
 
+bool tlsHandshakeSucceeds(int port, const std::string& caFile, int minVersion, int maxVersion,
+                          const std::string& ciphers) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (context == nullptr) {
+        return false;
+    }
+    // Level 0 lets this client offer what the server must refuse.
+    SSL_CTX_set_security_level(context, 0);
+    SSL_CTX_set_min_proto_version(context, minVersion);
+    SSL_CTX_set_max_proto_version(context, maxVersion);
+    SSL_CTX_load_verify_locations(context, caFile.c_str(), nullptr);
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    bool ok = SSL_CTX_set_cipher_list(context, ciphers.c_str()) == 1;
+    int fd = ok ? ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0) : -1;
+    SSL* ssl = fd >= 0 ? SSL_new(context) : nullptr;
+    if (ssl != nullptr) {
+        timeval timeout{kSocketTimeoutSeconds, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        SSL_set_fd(ssl, fd);
+        SSL_set1_host(ssl, "localhost");
+        ok = ok && SSL_connect(ssl) == 1;
+        SSL_free(ssl);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    SSL_CTX_free(context);
+    ERR_clear_error();
+    return ok && ssl != nullptr;
+}
+
 void ignoreBrokenPipes() {
     ::signal(SIGPIPE, SIG_IGN);
 }

@@ -75,6 +75,11 @@ class HttpClient {
     SSL_CTX* context_ = nullptr;
 };
 
+// Whether a TLS handshake with the server succeeds when the client offers only
+// the protocol versions and TLS 1.2 cipher suites given.
+bool tlsHandshakeSucceeds(int port, const std::string& caFile, int minVersion, int maxVersion,
+                          const std::string& ciphers);
+
 // Ignores SIGPIPE in the test process: a server that closes while a test still
 // writes must fail the write, not end the test.
 void ignoreBrokenPipes();
