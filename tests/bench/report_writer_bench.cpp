@@ -147,7 +147,7 @@ void Report(const char* name, void (*append)(ReportBuffer*, const WCHAR*), const
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = argc > 1 ? atoi(argv[1]) : 5;
+    int rounds = argc > 1 ? atoi(argv[1]) : 10;
     if (rounds < 1) {
         rounds = 1;
     }

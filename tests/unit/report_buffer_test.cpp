@@ -491,7 +491,7 @@ TEST_F(ReportBufferTest, CeilingMidStringKeepsEarlierPiecesAndNoClosingQuote) {
 // Plain runs are copied in one go and, when even six bytes per byte fit, escapes are written
 // straight into the block. The outcome must be that of one append per piece in every case.
 const std::wstring kPieceMixes[] = {
-    std::wstring(L"ab\"cd\\e\nf\u00f1g") + L"\U0001F600" + std::wstring(30, L'h') + L"\x1f" +
+    std::wstring(L"ab\"cd\\e\nf\u00f1g\x7f/") + L"\U0001F600" + std::wstring(30, L'h') + L"\x1f" +
         std::wstring(10, L'\u20ac'),
     L"\x01\x02\x03",
     L"ab\"c",
@@ -503,6 +503,11 @@ void ExpectSameBuffer(const ReportBuffer& expected, const ReportBuffer& actual) 
     EXPECT_EQ(expected.capacity, actual.capacity);
     ASSERT_EQ(expected.length, actual.length);
     EXPECT_EQ(0, memcmp(expected.data, actual.data, expected.length + 1));
+}
+
+// Fills the free part of the block with a non-zero byte, so that a missing terminator shows.
+void Poison(ReportBuffer* target) {
+    memset(target->data + target->length + 1, 0xAB, target->capacity - target->length - 1);
 }
 
 TEST_F(ReportBufferTest, EscapingMatchesPiecewiseAppendingAtTheCeiling) {
@@ -520,6 +525,7 @@ TEST_F(ReportBufferTest, EscapingMatchesPiecewiseAppendingAtTheCeiling) {
                 target->length = base;
                 target->data[base] = 0;
                 target->failed = false;
+                Poison(target);
                 std::string padding(maxRoom - room, 'm');
                 AppendBytes(target, padding.data(), (UINT32)padding.size());
             }
@@ -547,6 +553,7 @@ TEST_F(ReportBufferTest, EscapingMatchesPiecewiseAppendingAcrossGrowth) {
                     ASSERT_EQ(8392u, target->capacity);
                     std::string more(8392 - 1 - room - 100, 'm');
                     AppendBytes(target, more.data(), (UINT32)more.size());
+                    Poison(target);
                 }
                 fakeHeap.refuseReAlloc = refuse != 0;
                 AppendJsonString(&buffer, text.c_str());
