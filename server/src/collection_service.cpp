@@ -218,9 +218,10 @@ struct CollectionService::Handlers {
             "text/html; charset=utf-8");
     }
 
-    // Checks the framing of the body from the headers alone. False after
-    // refusing.
-    bool acceptableFraming(const Request& req, Response& res) {
+    // Checks the framing of the body from the headers alone and gives the
+    // declared length (0 when chunked). False after refusing.
+    bool acceptableFraming(const Request& req, Response& res, std::size_t& declared) {
+        declared = 0;
         if (req.has_header("Content-Encoding") &&
             !equalsIgnoringCase(req.get_header_value("Content-Encoding"), "identity")) {
             refuse(res, 415, "Codificación del informe no admitida.");
@@ -250,6 +251,7 @@ struct CollectionService::Handlers {
             refuse(res, 413, "El informe supera el tamaño máximo de 2 MiB.");
             return false;
         }
+        declared = static_cast<std::size_t>(*length);
         return true;
     }
 
@@ -321,10 +323,12 @@ struct CollectionService::Handlers {
 
     void receiveReport(const Request& req, Response& res, const ContentReader& reader) {
         res.set_header("Cache-Control", "no-store");
-        if (!acceptableFraming(req, res) || !acceptableToken(req, res)) {
+        std::size_t declared = 0;
+        if (!acceptableFraming(req, res, declared) || !acceptableToken(req, res)) {
             return;
         }
         std::string body;
+        body.reserve(declared);
         if (!readBody(reader, res, body)) {
             return;
         }
@@ -470,8 +474,8 @@ int CollectionService::bind() {
     return port;
 }
 
-void CollectionService::run() {
-    server_->listen_after_bind();
+bool CollectionService::run() {
+    return server_->listen_after_bind();
 }
 
 void CollectionService::stop() {

@@ -41,8 +41,9 @@ class CollectionService {
     // Loads the certificate and binds the listening socket; returns the port.
     // Throws std::runtime_error with a message for the technician.
     int bind();
-    // Serves until stop(); in-flight requests finish before it returns.
-    void run();
+    // Serves until stop(); in-flight requests finish before it returns. False
+    // when listening failed on its own rather than by stop().
+    bool run();
     // Stops accepting; safe from any thread. Call it once, after running()
     // has turned true; before that it would be a no-op.
     void stop();

@@ -121,13 +121,14 @@ int serveCommand(const CommandLine& line) {
                  (service.usesTls() ? "https://" : "http://") + host + ":" + std::to_string(port) +
                  " (base de datos " + database + ", conservación " +
                  std::to_string(settings.retentionDays) + " días)");
+    bool served;
     {
         ShutdownOnSignal shutdown(service, signals);
-        service.run();
+        served = service.run();
     }
     sweeper.stop();
-    writeLogLine("zeq-server: detenido");
-    return 0;
+    writeLogLine(served ? "zeq-server: detenido" : "zeq-server: error al aceptar conexiones");
+    return served ? 0 : 1;
 }
 
 } // namespace zeq

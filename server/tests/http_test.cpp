@@ -142,9 +142,9 @@ TEST_F(HttpService, SpeaksTls12WithSuitesOldWindowsKnowsAndNothingOlder) {
         {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-NULL-SHA:@SECLEVEL=0", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(test::tlsHandshakeSucceeds(server_->port(), kCa, c.minVersion, c.maxVersion,
-                                             c.ciphers),
-                  c.succeeds)
+        EXPECT_EQ(
+            test::tlsHandshakeSucceeds(server_->port(), kCa, c.minVersion, c.maxVersion, c.ciphers),
+            c.succeeds)
             << c.ciphers << " up to " << std::hex << c.maxVersion;
     }
 }

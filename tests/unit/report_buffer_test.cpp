@@ -113,6 +113,7 @@ class ReportBufferTest : public ::testing::Test {
     ReportBuffer other = {};
 };
 
+// Written out rather than taken from the header, so that a wrong constant there shows.
 const UINT32 kCeiling = 0x800000;
 
 // --- AppendBytes and ResetBuffer -------------------------------------------------------------
