@@ -42,7 +42,7 @@ Opciones de serve:
   --operator NOMBRE          Nombre del técnico para la página de privacidad.
 )";
 
-struct CommandSpec {
+struct Command {
     const char* name;
     std::set<std::string> options;
     std::size_t arguments;
@@ -120,8 +120,8 @@ int purgeCommand(const CommandLine& line) {
     return 0;
 }
 
-const std::vector<CommandSpec>& commandTable() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<Command>& commandTable() {
+    static const std::vector<Command> table = {
         {"serve",
          {"db", "address", "port", "cert", "key", "secret", "retention-days", "read-timeout",
           "body-timeout", "threads", "operator"},
@@ -152,22 +152,22 @@ int runCommand(const std::vector<std::string>& args) {
         if (args.empty()) {
             throw UsageError("falta la orden");
         }
-        const CommandSpec* spec = nullptr;
-        for (const CommandSpec& candidate : commandTable()) {
+        const Command* command = nullptr;
+        for (const Command& candidate : commandTable()) {
             if (args[0] == candidate.name) {
-                spec = &candidate;
+                command = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (command == nullptr) {
             throw UsageError("orden desconocida: " + args[0]);
         }
-        CommandLine line = parseCommandLine(args, spec->options);
-        if (line.arguments.size() != spec->arguments) {
-            throw UsageError(std::string(spec->name) + (spec->arguments == 0
-                                                            ? " no lleva argumentos"
-                                                            : " necesita un código de recibo"));
+        CommandLine line = parseCommandLine(args, command->options);
+        if (line.arguments.size() != command->arguments) {
+            throw UsageError(std::string(command->name) + (command->arguments == 0
+                                                               ? " no lleva argumentos"
+                                                               : " necesita un código de recibo"));
         }
-        return spec->run(line);
+        return command->run(line);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "zeq-server: %s\n\n%s", error.what(), kUsage);
         return 2;

@@ -361,7 +361,9 @@ TEST_F(HttpService, ATricklingClientIsCutOffByTheBodyDeadline) {
         "POST", "/api/report.php",
         {{"X-ZEQ-Token", token()}, {"Content-Length", std::to_string(report.size())}}));
     // One byte every 200 ms: never silent for a whole read time-out.
+    auto giveUp = start + std::chrono::seconds(kBodyTimeout + kReadTimeout + 3);
     for (std::size_t i = 0; i < report.size() && !connection->answerPending(200); ++i) {
+        ASSERT_LT(std::chrono::steady_clock::now(), giveUp) << "still reading a trickle";
         if (!connection->write(report.substr(i, 1))) {
             break;
         }
@@ -426,6 +428,12 @@ TEST_F(HttpService, NothingIsEverRedirected) {
             EXPECT_FALSE(response.header("allow").empty()) << what;
         }
     }
+    // Requests httplib itself refuses still get a short text.
+    auto garbage = client_->connect();
+    ASSERT_TRUE(garbage);
+    garbage->write("NOT HTTP AT ALL\r\n\r\n");
+    expectRefusal(garbage->readResponse(), 400, "not HTTP");
+
     HttpResponse withQuery = client_->request("GET", "/api/token.php?x=1");
     EXPECT_EQ(withQuery.status, 200);
     EXPECT_TRUE(isClientToken(withQuery.body));
