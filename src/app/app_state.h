@@ -46,5 +46,14 @@ struct ApplicationState {
 
 extern ApplicationState AppState;
 
+// Tells the window, if there is one, which section is being collected. Posted,
+// not sent: the collector never waits for the window; the title must outlive
+// the message (all titles are constants).
+inline void PostSectionStatus(const WCHAR* title) {
+    if (AppState.mainWindow != NULL) {
+        PostMessageW(AppState.mainWindow, WM_APP_STATUS, 0, (LPARAM)title);
+    }
+}
+
 // Largest report that may be saved from the command line or sent: 2 MiB, inclusive.
 const UINT32 kMaxReportBytes = 0x200000;

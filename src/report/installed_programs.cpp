@@ -56,9 +56,10 @@ bool ReadTextValue(HKEY entryKey, const WCHAR* valueName, InventoryWalk* walk) {
 }
 
 void AppendRow(ReportBuffer* buffer, HKEY entryKey, InventoryWalk* walk) {
-    if (walk->rowCount > 1) {
+    if (walk->rowCount > 0) {
         AppendBytes(buffer, ",", 1);
     }
+    ++walk->rowCount;
     AppendLiteral(buffer, "{\"Name\":");
     AppendJsonString(buffer, walk->value);
     for (const WCHAR* valueName : kOptionalValues) {
@@ -78,10 +79,15 @@ enum EntryResult {
     ENTRY_ROW_LIMIT,   // an eligible entry beyond the row limit
 };
 
-EntryResult CollectEntry(ReportBuffer* buffer, HKEY viewKey, DWORD index, InventoryWalk* walk) {
+// Names the view's subkey at index in walk->name.
+LSTATUS EnumSubkey(HKEY viewKey, DWORD index, InventoryWalk* walk) {
     DWORD nameLength = kNameUnits;
-    LSTATUS status =
-        programsRegistry->enumKey(viewKey, index, walk->name, &nameLength, NULL, NULL, NULL, NULL);
+    return programsRegistry->enumKey(viewKey, index, walk->name, &nameLength, NULL, NULL, NULL,
+                                     NULL);
+}
+
+EntryResult CollectEntry(ReportBuffer* buffer, HKEY viewKey, DWORD index, InventoryWalk* walk) {
+    LSTATUS status = EnumSubkey(viewKey, index, walk);
     if (status == ERROR_NO_MORE_ITEMS) {
         return ENTRY_END_OF_VIEW;
     }
@@ -100,18 +106,10 @@ EntryResult CollectEntry(ReportBuffer* buffer, HKEY viewKey, DWORD index, Invent
         walk->partial = true;
         result = ENTRY_ROW_LIMIT;
     } else if (eligible) {
-        ++walk->rowCount;
         AppendRow(buffer, entryKey, walk);
     }
     programsRegistry->closeKey(entryKey);
     return result;
-}
-
-// True when the view holds a subkey at index, that is, more than the walk saw.
-bool HasSubkeyAt(HKEY viewKey, DWORD index, InventoryWalk* walk) {
-    DWORD nameLength = kNameUnits;
-    return programsRegistry->enumKey(viewKey, index, walk->name, &nameLength, NULL, NULL, NULL,
-                                     NULL) != ERROR_NO_MORE_ITEMS;
 }
 
 void CollectView(ReportBuffer* buffer, REGSAM access, InventoryWalk* walk) {
@@ -130,7 +128,7 @@ void CollectView(ReportBuffer* buffer, REGSAM access, InventoryWalk* walk) {
         ++index;
     }
     // Subkeys beyond the last index examined are left out: say so.
-    if (index == kMaxIndicesPerView && HasSubkeyAt(viewKey, index, walk)) {
+    if (index == kMaxIndicesPerView && EnumSubkey(viewKey, index, walk) != ERROR_NO_MORE_ITEMS) {
         walk->partial = true;
     }
     programsRegistry->closeKey(viewKey);
@@ -143,9 +141,7 @@ const ProgramsRegistry kSystemRegistry = {RegOpenKeyExW, RegEnumKeyExW, RegQuery
 const ProgramsRegistry* programsRegistry = &kSystemRegistry;
 
 void CollectInstalledPrograms(ReportBuffer* buffer) {
-    if (AppState.mainWindow != NULL) {
-        PostMessageW(AppState.mainWindow, WM_APP_STATUS, 0, (LPARAM)kTitle);
-    }
+    PostSectionStatus(kTitle);
     AppendLiteral(buffer, kSectionOpening);
 
     InventoryWalk walk;

@@ -104,34 +104,44 @@ static void AppendPlainRun(ReportBuffer* buffer, const char* bytes, UINT32 count
     }
 }
 
+// Quotation mark, backslash and control bytes need an escape; every other byte, DEL and the
+// bytes of multi-byte sequences included, is copied as it is.
+static bool NeedsEscape(unsigned char b) {
+    return b < 0x20 || b == 0x22 || b == 0x5C;
+}
+
+// Writes the escape of such a byte (\" or \\ or \u00xx) to out; returns its length.
+static UINT32 FormatEscape(unsigned char b, char* out) {
+    out[0] = '\\';
+    if (b == 0x22 || b == 0x5C) {
+        out[1] = (char)b;
+        return 2;
+    }
+    out[1] = 'u';
+    out[2] = '0';
+    out[3] = '0';
+    out[4] = kHexDigits[b >> 4];
+    out[5] = kHexDigits[b & 0xF];
+    return 6;
+}
+
 // Writes the escaped bytes straight into the block. Only for when six bytes per byte fit in
 // Room: then no piece could have grown the block or been refused.
 static void WriteEscapedUtf8(ReportBuffer* buffer, const char* bytes, UINT32 count) {
     char* out = buffer->data + buffer->length;
     for (UINT32 i = 0; i < count; ++i) {
         unsigned char b = (unsigned char)bytes[i];
-        if (b >= 0x20 && b != 0x22 && b != 0x5C) {
-            *out++ = (char)b;
-        } else if (b >= 0x20) {
-            out[0] = '\\';
-            out[1] = (char)b;
-            out += 2;
+        if (NeedsEscape(b)) {
+            out += FormatEscape(b, out);
         } else {
-            out[0] = '\\';
-            out[1] = 'u';
-            out[2] = '0';
-            out[3] = '0';
-            out[4] = kHexDigits[b >> 4];
-            out[5] = kHexDigits[b & 0xF];
-            out += 6;
+            *out++ = (char)b;
         }
     }
     *out = 0;
     buffer->length = (UINT32)(out - buffer->data);
 }
 
-// Quotation mark, backslash and control bytes become escapes; every other byte, DEL and the
-// bytes of multi-byte sequences included, is copied as it is.
+// Each escape is one piece; runs of plain bytes go in as if byte by byte.
 static void AppendEscapedUtf8(ReportBuffer* buffer, const char* bytes, UINT32 count) {
     if ((UINT64)count * 6 <= Room(buffer)) {
         WriteEscapedUtf8(buffer, bytes, count);
@@ -140,19 +150,13 @@ static void AppendEscapedUtf8(ReportBuffer* buffer, const char* bytes, UINT32 co
     UINT32 runStart = 0;
     for (UINT32 i = 0; i < count; ++i) {
         unsigned char b = (unsigned char)bytes[i];
-        if (b != 0x22 && b != 0x5C && b >= 0x20) {
+        if (!NeedsEscape(b)) {
             continue;
         }
         AppendPlainRun(buffer, bytes + runStart, i - runStart);
         runStart = i + 1;
-        if (b == 0x22) {
-            AppendBytes(buffer, "\\\"", 2);
-        } else if (b == 0x5C) {
-            AppendBytes(buffer, "\\\\", 2);
-        } else {
-            char escape[6] = {'\\', 'u', '0', '0', kHexDigits[b >> 4], kHexDigits[b & 0xF]};
-            AppendBytes(buffer, escape, 6);
-        }
+        char escape[6];
+        AppendBytes(buffer, escape, FormatEscape(b, escape));
     }
     AppendPlainRun(buffer, bytes + runStart, count - runStart);
 }

@@ -55,12 +55,18 @@ HRESULT RunQuery(IWbemServices* services, const WCHAR* query, IEnumWbemClassObje
 void WriteRow(ReportBuffer* buffer, IWbemClassObject* instance) {
     BSTR name = NULL;
     VARIANT value;
+    CIMTYPE type = CIM_EMPTY;
     int written = 0;
 
     AppendBytes(buffer, "{", 1);
     instance->BeginEnumeration(WBEM_FLAG_NONSYSTEM_ONLY); // a failure shows as Next failing
     VariantInit(&value);
-    while (instance->Next(0, &name, &value, NULL, NULL) == WBEM_S_NO_ERROR) {
+    while (instance->Next(0, &name, &value, &type, NULL) == WBEM_S_NO_ERROR) {
+        // WMI carries unsigned 32-bit properties (AdapterRAM, for one) in a VT_I4;
+        // read as signed, a value of 2 GiB or more would come out negative.
+        if (type == CIM_UINT32 && value.vt == VT_I4) {
+            value.vt = VT_UI4;
+        }
         if (written < kMaxPropertiesPerRow) {
             if (written > 0) {
                 AppendBytes(buffer, ",", 1);
@@ -133,10 +139,7 @@ void CollectWmiSection(ReportBuffer* buffer, const WCHAR* title, const WCHAR* wm
     DWORD startTick;
     HRESULT hr;
 
-    // Posted, not sent: the window's thread shows the title whenever it gets to it.
-    if (AppState.mainWindow != NULL) {
-        PostMessageW(AppState.mainWindow, WM_APP_STATUS, 0, (LPARAM)title);
-    }
+    PostSectionStatus(title);
     AppendLiteral(buffer, "{\"name\":");
     AppendJsonString(buffer, title);
     AppendLiteral(buffer, ",\"rows\":[");

@@ -40,8 +40,9 @@ FakeClassObject::~FakeClassObject() {
     }
 }
 
-void FakeClassObject::Add(const wchar_t* propertyName, VARIANT value) {
+void FakeClassObject::Add(const wchar_t* propertyName, VARIANT value, CIMTYPE cimType) {
     properties_.emplace_back(propertyName, value);
+    cimTypes_.push_back(cimType);
 }
 
 HRESULT FakeClassObject::QueryInterface(REFIID iid, void** out) {
@@ -77,8 +78,8 @@ HRESULT FakeClassObject::Next(LONG flags, BSTR* propertyName, VARIANT* value, CI
                               LONG* flavour) {
     world_->Log("property");
     nextFlags.push_back(flags);
-    if (type != NULL || flavour != NULL) {
-        typeOrFlavourRequested = true;
+    if (flavour != NULL) {
+        flavourRequested = true;
     }
     if (!enumerating_) {
         return WBEM_E_UNEXPECTED;
@@ -99,6 +100,9 @@ HRESULT FakeClassObject::Next(LONG flags, BSTR* propertyName, VARIANT* value, CI
     // there from the previous property would leak.
     if (*propertyName != NULL || value->vt != VT_EMPTY) {
         world_->unexpected.push_back("property Next given a name or value not freed, on " + name);
+    }
+    if (type != NULL) {
+        *type = cimTypes_[position_];
     }
     const auto& property = properties_[position_++];
     *propertyName = SysAllocString(property.first.c_str());

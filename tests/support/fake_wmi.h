@@ -27,8 +27,10 @@ class FakeClassObject : public IWbemClassObject {
     FakeClassObject(const FakeClassObject&) = delete;
     FakeClassObject& operator=(const FakeClassObject&) = delete;
 
-    // Adds a non-system property; takes over the value.
-    void Add(const wchar_t* name, VARIANT value);
+    // Adds a non-system property; takes over the value. cimType is what Next
+    // reports as the property's CIM type when asked (WMI hands CIM_UINT32 values
+    // over as VT_I4).
+    void Add(const wchar_t* name, VARIANT value, CIMTYPE cimType = CIM_EMPTY);
 
     // Script.
     HRESULT beginResult = WBEM_S_NO_ERROR;
@@ -42,7 +44,7 @@ class FakeClassObject : public IWbemClassObject {
     std::vector<LONG> nextFlags;
     int propertiesHandedOut = 0;
     int endCalls = 0;
-    bool typeOrFlavourRequested = false;
+    bool flavourRequested = false;
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -81,6 +83,7 @@ class FakeClassObject : public IWbemClassObject {
   private:
     FakeWmi* world_;
     std::vector<std::pair<std::wstring, VARIANT>> properties_;
+    std::vector<CIMTYPE> cimTypes_;
     bool enumerating_ = false;
     size_t position_ = 0;
 };

@@ -208,7 +208,7 @@ TEST_F(WmiSectionTest, MakesTheWmiCallsInOrderWithTheirArguments) {
     EXPECT_EQ((std::vector<ULONG>{1, 1}), world->enumerator.counts);
     EXPECT_EQ(std::vector<LONG>{0x40}, disk->beginFlags);
     EXPECT_EQ((std::vector<LONG>{0, 0}), disk->nextFlags);
-    EXPECT_FALSE(disk->typeOrFlavourRequested);
+    EXPECT_FALSE(disk->flavourRequested);
     EXPECT_EQ(1, disk->endCalls);
 }
 
@@ -500,23 +500,28 @@ TEST_F(WmiSectionTest, WritesValuesAsJsonStringsOrNull) {
     struct Case {
         VARIANT value;
         const char* json;
+        CIMTYPE cimType;
     } cases[] = {
-        {TypedValue(VT_EMPTY), "null"},
-        {TypedValue(VT_NULL), "null"},
-        {StringArrayValue(L"a", L"b"), "null"},
-        {BstrValue(L""), "\"\""},
-        {I4Value(42), "\"42\""},
-        {I4Value(-7), "\"-7\""},
-        {BoolValue(true), "\"True\""},
-        {BoolValue(false), "\"False\""},
-        {UnknownValue(&embedded), "null"},
+        {TypedValue(VT_EMPTY), "null", CIM_EMPTY},
+        {TypedValue(VT_NULL), "null", CIM_UINT32},
+        {StringArrayValue(L"a", L"b"), "null", CIM_STRING | CIM_FLAG_ARRAY},
+        {BstrValue(L""), "\"\"", CIM_STRING},
+        {I4Value(42), "\"42\"", CIM_UINT32},
+        {I4Value(-7), "\"-7\"", CIM_SINT32},
+        // Unsigned 32-bit values travel in a VT_I4: 3 GiB of AdapterRAM, not -1 GiB.
+        {I4Value((LONG)0xC0000000), "\"3221225472\"", CIM_UINT32},
+        {I4Value(-1), "\"4294967295\"", CIM_UINT32},
+        {I4Value((LONG)0xC0000000), "\"-1073741824\"", CIM_SINT32},
+        {BoolValue(true), "\"True\"", CIM_BOOLEAN},
+        {BoolValue(false), "\"False\"", CIM_BOOLEAN},
+        {UnknownValue(&embedded), "null", CIM_OBJECT},
         {BstrValue(L"A\u00f1o \"x\" C:\\\t\n\u20ac"),
-         "\"A\xC3\xB1o \\\"x\\\" C:\\\\\\u0009\\u000a\xE2\x82\xAC\""},
+         "\"A\xC3\xB1o \\\"x\\\" C:\\\\\\u0009\\u000a\xE2\x82\xAC\"", CIM_STRING},
     };
     std::string rows;
     for (Case& c : cases) {
         FakeClassObject* instance = world->NewInstance();
-        instance->Add(L"V", c.value);
+        instance->Add(L"V", c.value, c.cimType);
         world->Deliver(instance);
         rows += (rows.empty() ? "" : ",") + std::string("{\"V\":") + c.json + "}";
     }
