@@ -57,3 +57,8 @@ inline void PostSectionStatus(const WCHAR* title) {
 
 // Largest report that may be saved from the command line or sent: 2 MiB, inclusive.
 const UINT32 kMaxReportBytes = 0x200000;
+
+// A report fit to be written or sent: built without a failure and within the size limit.
+inline bool ReportIsValid(const ReportBuffer* report) {
+    return !report->failed && report->length <= kMaxReportBytes;
+}

@@ -9,24 +9,26 @@
 #include "app/report_file.h"
 #include "report/report_builder.h"
 
-static const UINT kExitSuccess = 0;
-static const UINT kExitFailure = 1;
+namespace {
+
+const UINT kExitSuccess = 0;
+const UINT kExitFailure = 1;
 
 // Outer size of the main window, caption and borders included.
-static const int kMainWindowWidth = 710;
-static const int kMainWindowHeight = 670;
-static const DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+const int kMainWindowWidth = 710;
+const int kMainWindowHeight = 670;
+const DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 // Builds the report on this thread and writes it to path; no window, no network.
-[[noreturn]] static void RunCommandLineMode(const WCHAR* path) {
+[[noreturn]] void RunCommandLineMode(const WCHAR* path) {
     BuildReport(&AppState.report);
-    if (AppState.report.failed || AppState.report.length > kMaxReportBytes) {
+    if (!ReportIsValid(&AppState.report)) {
         ExitProcess(kExitFailure);
     }
     ExitProcess(SaveReportToFile(path, &AppState.report) ? kExitSuccess : kExitFailure);
 }
 
-[[noreturn]] static void RunInteractiveMode() {
+[[noreturn]] void RunInteractiveMode() {
     INITCOMMONCONTROLSEX controls = {};
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_PROGRESS_CLASS;
@@ -34,17 +36,17 @@ static const DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | 
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = MainWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    windowClass.hInstance = GetModuleHandleW(NULL);
+    windowClass.hCursor = LoadCursorW(NULL, IDC_ARROW);
+    windowClass.hIcon = LoadIconW(NULL, IDI_APPLICATION);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = kMainWindowClass;
     RegisterClassW(&windowClass); // if this fails, CreateWindowExW fails below
 
     HWND window = CreateWindowExW(0, kMainWindowClass, kMainWindowTitle, kMainWindowStyle,
                                   CW_USEDEFAULT, CW_USEDEFAULT, kMainWindowWidth, kMainWindowHeight,
-                                  nullptr, nullptr, windowClass.hInstance, nullptr);
-    if (window == nullptr) {
+                                  NULL, NULL, windowClass.hInstance, NULL);
+    if (window == NULL) {
         ExitProcess(kExitFailure);
     }
     ShowWindow(window, SW_SHOW);
@@ -52,7 +54,7 @@ static const DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | 
 
     // GetMessageW returns -1 on error: that ends the loop like the quit message.
     MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
         if (!IsDialogMessageW(window, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
@@ -61,17 +63,19 @@ static const DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | 
     ExitProcess(kExitSuccess);
 }
 
-[[noreturn]] static void RunEntry() {
+[[noreturn]] void RunEntry() {
     int count = 0;
     WCHAR** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (argv != nullptr && count == 3 && lstrcmpW(argv[1], L"--collect") == 0) {
+    if (argv != NULL && count == 3 && lstrcmpW(argv[1], L"--collect") == 0) {
         RunCommandLineMode(argv[2]); // argv lives until the process ends
     }
-    if (argv != nullptr) {
+    if (argv != NULL) {
         LocalFree(argv);
     }
     RunInteractiveMode();
 }
+
+} // namespace
 
 // mingw's C runtime start-up stays in front of the entry (about 13 KiB): it runs
 // the static initialisers, TLS callbacks and pseudo-relocations that the static

@@ -6,10 +6,13 @@
 #include "app/run_controller.h"
 #include "net/server_host.h"
 
+const WCHAR kMainWindowClass[] = L"ZEQHealthWindow";
+const WCHAR kMainWindowTitle[] = L"ZEQ Health · Diagnóstico del equipo";
+
 namespace {
 
 struct FontSpec {
-    HFONT ApplicationState::*field;
+    HFONT* field;
     const WCHAR* face;
     int height; // negative: character height in pixels, internal leading excluded
     int weight;
@@ -17,9 +20,9 @@ struct FontSpec {
 
 // Created in this order; the body font must exist before the first child.
 const FontSpec kFonts[] = {
-    {&ApplicationState::bodyFont, L"Segoe UI", -17, FW_NORMAL},
-    {&ApplicationState::titleFont, L"Segoe UI", -32, FW_SEMIBOLD},
-    {&ApplicationState::codeFont, L"Consolas", -26, FW_SEMIBOLD},
+    {&AppState.bodyFont, L"Segoe UI", -17, FW_NORMAL},
+    {&AppState.titleFont, L"Segoe UI", -32, FW_SEMIBOLD},
+    {&AppState.codeFont, L"Consolas", -26, FW_SEMIBOLD},
 };
 
 struct ChildSpec {
@@ -31,8 +34,8 @@ struct ChildSpec {
     int width;
     int height;
     int id;
-    HWND ApplicationState::*keptIn; // null: the handle is not needed later
-    HFONT ApplicationState::*font;  // null: the body font only
+    HWND* keptIn; // null: the handle is not needed later
+    HFONT* font;  // null: the body font only
     bool startsDisabled;
 };
 
@@ -46,35 +49,33 @@ const WCHAR kConsentCaption[] =
 const DWORD kTabButton = BS_PUSHBUTTON | WS_TABSTOP;
 
 const ChildSpec kChildren[] = {
-    {L"STATIC", L"ZEQ Health", SS_LEFT, 30, 22, 620, 44, 0, nullptr, &ApplicationState::titleFont,
-     false},
+    {L"STATIC", L"ZEQ Health", SS_LEFT, 30, 22, 620, 44, 0, NULL, &AppState.titleFont, false},
     {L"STATIC", L"Un informe para tu técnico. Sin instalar nada.", SS_LEFT, 32, 73, 620, 28, 0,
-     nullptr, nullptr, false},
+     NULL, NULL, false},
     {L"STATIC",
      L"Recopila hardware y números de serie, Windows, discos, controladores,\n"
      L"programas instalados y eventos técnicos. No lee documentos, contraseñas\n"
      L"ni historial. No permite controlar tu ordenador a distancia.",
-     SS_LEFT, 32, 116, 630, 78, 0, nullptr, nullptr, false},
-    {L"BUTTON", L"Ver privacidad y alcance", kTabButton, 32, 202, 230, 32, IDC_PRIVACY, nullptr,
-     nullptr, false},
+     SS_LEFT, 32, 116, 630, 78, 0, NULL, NULL, false},
+    {L"BUTTON", L"Ver privacidad y alcance", kTabButton, 32, 202, 230, 32, IDC_PRIVACY, NULL, NULL,
+     false},
     {L"BUTTON", kConsentCaption, BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP, 32, 249, 630, 53,
-     IDC_CONSENT, &ApplicationState::consentCheck, nullptr, false},
+     IDC_CONSENT, &AppState.consentCheck, NULL, false},
     {L"BUTTON", L"Comenzar", BS_DEFPUSHBUTTON | WS_TABSTOP, 32, 323, 190, 44, IDC_START,
-     &ApplicationState::startButton, nullptr, false},
-    {PROGRESS_CLASSW, L"", PBS_MARQUEE, 240, 336, 420, 14, 0, &ApplicationState::progressBar,
-     nullptr, false},
+     &AppState.startButton, NULL, false},
+    {PROGRESS_CLASSW, L"", PBS_MARQUEE, 240, 336, 420, 14, 0, &AppState.progressBar, NULL, false},
     {L"STATIC", L"Listo. Revisa la información y autoriza el envío para comenzar.", SS_LEFT, 32,
-     389, 630, 70, 0, &ApplicationState::statusLabel, nullptr, false},
-    {L"EDIT", L"", ES_CENTER | ES_READONLY, 32, 467, 630, 40, 0, &ApplicationState::codeEdit,
-     &ApplicationState::codeFont, false},
-    {L"BUTTON", L"Copiar código", kTabButton, 32, 528, 180, 36, IDC_COPY_CODE,
-     &ApplicationState::copyButton, nullptr, true},
-    {L"BUTTON", L"Guardar JSON", kTabButton, 225, 528, 180, 36, IDC_SAVE_JSON,
-     &ApplicationState::saveButton, nullptr, true},
+     389, 630, 70, 0, &AppState.statusLabel, NULL, false},
+    {L"EDIT", L"", ES_CENTER | ES_READONLY, 32, 467, 630, 40, 0, &AppState.codeEdit,
+     &AppState.codeFont, false},
+    {L"BUTTON", L"Copiar código", kTabButton, 32, 528, 180, 36, IDC_COPY_CODE, &AppState.copyButton,
+     NULL, true},
+    {L"BUTTON", L"Guardar JSON", kTabButton, 225, 528, 180, 36, IDC_SAVE_JSON, &AppState.saveButton,
+     NULL, true},
     {L"BUTTON", L"Reintentar envío", kTabButton, 418, 528, 240, 36, IDC_RETRY,
-     &ApplicationState::retryButton, nullptr, true},
+     &AppState.retryButton, NULL, true},
     {L"STATIC", L"Cierra el programa al terminar. No queda ejecutándose en segundo plano.", SS_LEFT,
-     32, 585, 630, 30, 0, nullptr, nullptr, false},
+     32, 585, 630, 30, 0, NULL, NULL, false},
 };
 
 // The action buttons are disabled once all of them exist, before the footer.
@@ -90,11 +91,11 @@ void CreateRows(int first, int end) {
         const ChildSpec& spec = kChildren[row];
         HWND child = CreateChild(spec.className, spec.text, spec.style, spec.x, spec.y, spec.width,
                                  spec.height, spec.id);
-        if (spec.font != nullptr) {
-            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(AppState.*spec.font), TRUE);
+        if (spec.font != NULL) {
+            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(*spec.font), TRUE);
         }
-        if (spec.keptIn != nullptr) {
-            AppState.*spec.keptIn = child;
+        if (spec.keptIn != NULL) {
+            *spec.keptIn = child;
         }
     }
 }
@@ -103,15 +104,14 @@ LRESULT OnCreate(HWND window) {
     // First: CreateChild and the collectors' status posts take the window from here.
     AppState.mainWindow = window;
     for (const FontSpec& font : kFonts) {
-        AppState.*font.field =
-            CreateFontW(font.height, 0, 0, 0, font.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                        DEFAULT_PITCH | FF_DONTCARE, font.face);
+        *font.field = CreateFontW(font.height, 0, 0, 0, font.weight, FALSE, FALSE, FALSE,
+                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                  CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, font.face);
     }
     CreateRows(0, kFooterRow);
     for (int row = 0; row < kFooterRow; ++row) {
         if (kChildren[row].startsDisabled) {
-            EnableWindow(AppState.*kChildren[row].keptIn, FALSE);
+            EnableWindow(*kChildren[row].keptIn, FALSE);
         }
     }
     CreateRows(kFooterRow, ARRAYSIZE(kChildren));
@@ -139,7 +139,7 @@ HWND CreateChild(const WCHAR* className, const WCHAR* text, DWORD style, int x, 
                  int height, int id) {
     HWND child = CreateWindowExW(
         0, className, text, style | WS_CHILD | WS_VISIBLE, x, y, width, height, AppState.mainWindow,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(NULL), NULL);
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(AppState.bodyFont), TRUE);
     return child;
 }

@@ -3,46 +3,93 @@
 // truncates an earlier file and never leaves a partial report under its name.
 #include "app/report_file.h"
 
-// ".<pid>-<tick>-<attempt>.tmp": at most 1 + 8 + 1 + 8 + 1 + 2 + 4 units and the zero.
-static const WCHAR kTempSuffixFormat[] = L".%lx-%lx-%u.tmp";
-static const int kTempSuffixUnits = 32;
-// Another file of the same name (an earlier save in the same tick) only costs a retry.
-static const UINT kTempAttempts = 16;
+namespace {
+
+// "zeqXXXX.tmp": an 8.3 name of fixed length, like GetTempFileNameW's, so the
+// temporary file fits wherever a folder leaves room for any file at all,
+// whatever the length of the target's own name.
+const WCHAR kTempNameFormat[] = L"zeq%04x.tmp";
+const int kTempNameUnits = 12; // with the zero
+// A name already taken (another save, or a copy left by a killed process) costs one more try.
+const UINT kTempAttempts = 256;
+
+// A virus scanner may hold a file it has just seen being written for a moment.
+const UINT kMoveAttempts = 5;
+const DWORD kMoveRetryDelayMs = 50;
+
+// Units of path up to and including the last folder separator; zero for a bare
+// name. A colon counts only in a drive-relative "C:name": anywhere else it
+// introduces a stream of the file itself.
+int FolderPrefixLength(const WCHAR* path) {
+    int prefix = 0;
+    for (int i = 0; path[i] != 0; ++i) {
+        if (path[i] == L'\\' || path[i] == L'/' || (i == 1 && path[i] == L':')) {
+            prefix = i + 1;
+        }
+    }
+    return prefix;
+}
+
+// Creates a new, empty file for writing under tempPath, whose first prefix units
+// already hold the folder. INVALID_HANDLE_VALUE when no name could be taken.
+HANDLE CreateTempFile(WCHAR* tempPath, int prefix) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    UINT seed = GetTickCount() + GetCurrentProcessId() * 0x9E37u;
+    for (UINT attempt = 0; attempt < kTempAttempts; ++attempt) {
+        wsprintfW(tempPath + prefix, kTempNameFormat, (seed + attempt) & 0xFFFFu);
+        file =
+            CreateFileW(tempPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        DWORD error = GetLastError();
+        if (file != INVALID_HANDLE_VALUE ||
+            (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) {
+            break;
+        }
+    }
+    return file;
+}
+
+bool ReplaceWithTempFile(const WCHAR* tempPath, const WCHAR* path) {
+    for (UINT attempt = 1;; ++attempt) {
+        if (MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        DWORD error = GetLastError();
+        if (attempt == kMoveAttempts ||
+            (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+            return false;
+        }
+        Sleep(kMoveRetryDelayMs);
+    }
+}
+
+} // namespace
 
 bool SaveReportToFile(const WCHAR* path, const ReportBuffer* buffer) {
     bool saved = false;
     bool tempCreated = false;
-    WCHAR* tempPath = nullptr;
+    WCHAR* tempPath = NULL;
     HANDLE file = INVALID_HANDLE_VALUE;
-    int pathLength = 0;
+    int prefix = 0;
     DWORD written = 0;
 
-    if (path == nullptr || path[0] == 0) {
-        goto done;
-    }
-    pathLength = lstrlenW(path);
-    tempPath = static_cast<WCHAR*>(
-        HeapAlloc(GetProcessHeap(), 0, (pathLength + kTempSuffixUnits) * sizeof(WCHAR)));
-    if (tempPath == nullptr) {
+    if (path == NULL || path[0] == 0) {
         goto done;
     }
     // Same folder as the target, hence the same volume: the final rename cannot become a copy.
-    lstrcpyW(tempPath, path);
-    for (UINT attempt = 0; attempt < kTempAttempts; ++attempt) {
-        wsprintfW(tempPath + pathLength, kTempSuffixFormat, GetCurrentProcessId(), GetTickCount(),
-                  attempt);
-        file = CreateFileW(tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
-            break;
-        }
+    prefix = FolderPrefixLength(path);
+    tempPath = static_cast<WCHAR*>(
+        HeapAlloc(GetProcessHeap(), 0, (prefix + kTempNameUnits) * sizeof(WCHAR)));
+    if (tempPath == NULL) {
+        goto done;
     }
+    CopyMemory(tempPath, path, prefix * sizeof(WCHAR));
+    file = CreateTempFile(tempPath, prefix);
     if (file == INVALID_HANDLE_VALUE) {
         goto done;
     }
     tempCreated = true;
 
-    if (buffer->length > 0 && (!WriteFile(file, buffer->data, buffer->length, &written, nullptr) ||
+    if (buffer->length > 0 && (!WriteFile(file, buffer->data, buffer->length, &written, NULL) ||
                                written != buffer->length)) {
         goto done;
     }
@@ -51,7 +98,7 @@ bool SaveReportToFile(const WCHAR* path, const ReportBuffer* buffer) {
     }
     CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
-    saved = MoveFileExW(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    saved = ReplaceWithTempFile(tempPath, path);
 
 done:
     if (file != INVALID_HANDLE_VALUE) {
@@ -60,7 +107,7 @@ done:
     if (tempCreated && !saved) {
         DeleteFileW(tempPath);
     }
-    if (tempPath != nullptr) {
+    if (tempPath != NULL) {
         HeapFree(GetProcessHeap(), 0, tempPath);
     }
     return saved;

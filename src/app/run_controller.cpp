@@ -18,7 +18,7 @@ const WCHAR kConsentMissingCaption[] = L"Tu autorización";
 const WCHAR kCollectingText[] =
     L"Recopilando datos. Puede tardar varios minutos. Puedes cerrar para interrumpir.";
 const WCHAR kThreadFailedText[] = L"No se pudo iniciar la recopilación.";
-const WCHAR kSendingText[] = L"Enviando por conexión segura\u2026";
+const WCHAR kSendingText[] = L"Enviando por conexión segura…";
 const WCHAR kNotConfirmedText[] =
     L"No se ha confirmado el envío. Comprueba Internet y reintenta, o guarda el JSON para tu "
     L"técnico. En Windows 7 puede faltar TLS 1.2 o certificados actualizados.";
@@ -59,13 +59,13 @@ void SetMarquee(bool running) {
 // then Tab reaches no control at all. Hand it back to the window, as at start-up,
 // so that the dialog keyboard handling finds the enabled tab stops again.
 void KeepKeyboardFocus() {
-    if (GetFocus() == nullptr && GetActiveWindow() == AppState.mainWindow) {
+    if (GetFocus() == NULL && GetActiveWindow() == AppState.mainWindow) {
         SetFocus(AppState.mainWindow);
     }
 }
 
-bool ReportIsSendable(const ReportBuffer& report) {
-    return !report.failed && report.length <= kMaxReportBytes && report.length != 0;
+bool ReportIsSendable(const ReportBuffer* report) {
+    return ReportIsValid(report) && report->length != 0;
 }
 
 void CopyReceiptCode(HWND window) {
@@ -74,16 +74,16 @@ void CopyReceiptCode(HWND window) {
     }
     SIZE_T size = (static_cast<SIZE_T>(lstrlenW(AppState.receiptCode)) + 1) * sizeof(WCHAR);
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    if (block != nullptr) {
+    if (block != NULL) {
         void* target = GlobalLock(block);
-        if (target == nullptr) {
+        if (target == NULL) {
             GlobalFree(block);
         } else {
             CopyMemory(target, AppState.receiptCode, size);
             GlobalUnlock(block);
             // Emptied only now, so a failed allocation keeps the former content.
             EmptyClipboard();
-            if (SetClipboardData(CF_UNICODETEXT, block) == nullptr) {
+            if (SetClipboardData(CF_UNICODETEXT, block) == NULL) {
                 GlobalFree(block);
             }
         }
@@ -113,7 +113,7 @@ void SaveReport(HWND window) {
 }
 
 void OpenPrivacyPage(HWND window) {
-    ShellExecuteW(window, L"open", kPrivacyAddress, nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(window, L"open", kPrivacyAddress, NULL, NULL, SW_SHOWNORMAL);
 }
 
 } // namespace
@@ -137,10 +137,10 @@ void StartRun(bool resendOnly) {
     SetWindowTextW(AppState.statusLabel, kCollectingText);
     SetMarquee(true);
 
-    HANDLE worker = CreateThread(
-        nullptr, 0, RunWorker, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(resendOnly ? 1 : 0)),
-        0, nullptr);
-    if (worker != nullptr) {
+    HANDLE worker =
+        CreateThread(NULL, 0, RunWorker,
+                     reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(resendOnly ? 1 : 0)), 0, NULL);
+    if (worker != NULL) {
         CloseHandle(worker); // never joined; the thread ends by itself or with the process
         return;
     }
@@ -153,12 +153,12 @@ void StartRun(bool resendOnly) {
 
 DWORD WINAPI RunWorker(LPVOID resendOnly) {
     // The worker only posts; every control belongs to the UI thread.
-    if (resendOnly == nullptr) {
+    if (resendOnly == NULL) {
         ResetBuffer(&AppState.report);
         BuildReport(&AppState.report);
     }
     RunOutcome outcome = OUTCOME_REPORT_INVALID;
-    if (ReportIsSendable(AppState.report)) {
+    if (ReportIsSendable(&AppState.report)) {
         PostMessageW(AppState.mainWindow, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(kSendingText));
         if (SubmitReport()) {
             outcome = OUTCOME_RECEIVED;
@@ -202,9 +202,12 @@ LRESULT OnAppStatus(const WCHAR* text) {
 }
 
 LRESULT OnAppFinished(WPARAM outcome) {
-    // Only the worker posts this message; anything outside the table is not one of its outcomes.
+    // Only the worker posts this message. Should anything else arrive, the window
+    // must not stay busy for good: it ends like an unconfirmed upload.
+    const WCHAR* failureText = AppState.finalMessage;
     if (outcome >= ARRAYSIZE(kOutcomeStates)) {
-        return 0;
+        outcome = OUTCOME_NOT_CONFIRMED;
+        failureText = kNotConfirmedText;
     }
     const OutcomeState& state = kOutcomeStates[outcome];
     AppState.busy = false;
@@ -218,7 +221,7 @@ LRESULT OnAppFinished(WPARAM outcome) {
         SetWindowTextW(AppState.codeEdit, AppState.receiptCode);
         SetWindowTextW(AppState.statusLabel, kReceivedText);
     } else {
-        SetWindowTextW(AppState.statusLabel, AppState.finalMessage);
+        SetWindowTextW(AppState.statusLabel, failureText);
     }
     return 0;
 }

@@ -25,14 +25,7 @@ class ReportFileTest : public ::testing::Test {
     }
 
     void TearDown() override {
-        for (const std::wstring& name : Listing()) {
-            std::wstring path = In(name);
-            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!DeleteFileW(path.c_str())) {
-                RemoveDirectoryW(path.c_str());
-            }
-        }
-        RemoveDirectoryW(folder_.c_str());
+        RemoveTree(folder_);
     }
 
     std::wstring In(const std::wstring& name) const {
@@ -41,9 +34,13 @@ class ReportFileTest : public ::testing::Test {
 
     // Names in the folder, "." and ".." left out, in the order the file system gives them.
     std::vector<std::wstring> Listing() const {
+        return ListingOf(folder_);
+    }
+
+    static std::vector<std::wstring> ListingOf(const std::wstring& folder) {
         std::vector<std::wstring> names;
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(In(L"*").c_str(), &found);
+        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) {
             return names;
         }
@@ -55,6 +52,17 @@ class ReportFileTest : public ::testing::Test {
         } while (FindNextFileW(search, &found));
         FindClose(search);
         return names;
+    }
+
+    static void RemoveTree(const std::wstring& folder) {
+        for (const std::wstring& name : ListingOf(folder)) {
+            std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (!DeleteFileW(path.c_str())) {
+                RemoveTree(path);
+            }
+        }
+        RemoveDirectoryW(folder.c_str());
     }
 
     std::wstring folder_;
@@ -172,6 +180,133 @@ TEST_F(ReportFileTest, LeavesATargetThatCannotBeReplacedAsItWas) {
     std::vector<std::wstring> names = Listing();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(expected, names);
+    ResetBuffer(&buffer);
+}
+
+// The temporary copy has a short name of its own, so any target that can be
+// written at all can be saved: a name near the 255-unit limit of one component
+// (addressed with "\\?\" because the whole path passes MAX_PATH), or a path
+// near MAX_PATH through deep folders.
+TEST_F(ReportFileTest, SavesATargetWithALongNameAndFailsWithoutATemporaryCopyLeft) {
+    const std::wstring longName = std::wstring(236, L'n') + L".json";
+    ASSERT_EQ(241u, longName.size());
+    const std::wstring longTarget = L"\\\\?\\" + In(longName);
+    ReportBuffer first = BufferOf("{\"largo\":1}");
+    EXPECT_TRUE(SaveReportToFile(longTarget.c_str(), &first));
+    EXPECT_EQ("{\"largo\":1}", ReadWholeFile(longTarget));
+    EXPECT_EQ(std::vector<std::wstring>{longName}, Listing());
+
+    // A save that fails at the rename still removes its temporary copy.
+    HANDLE holder = CreateFileW(longTarget.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    ReportBuffer second = BufferOf("{\"largo\":2}");
+    EXPECT_FALSE(SaveReportToFile(longTarget.c_str(), &second));
+    CloseHandle(holder);
+    EXPECT_EQ("{\"largo\":1}", ReadWholeFile(longTarget));
+    EXPECT_EQ(std::vector<std::wstring>{longName}, Listing());
+
+    ResetBuffer(&second);
+    ResetBuffer(&first);
+}
+
+TEST_F(ReportFileTest, SavesATargetWhosePathIsNearMaxPath) {
+    // Folders of up to 50 units down to 237 units, then "\informe.json": 250 in all.
+    const size_t kDeepFolderUnits = 237;
+    std::wstring deep = folder_;
+    ASSERT_LT(deep.size() + 1, kDeepFolderUnits);
+    while (deep.size() < kDeepFolderUnits) {
+        size_t room = kDeepFolderUnits - deep.size() - 1;
+        deep += L"\\" + std::wstring(room > 60 ? 50 : room, L'd');
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    const std::wstring deepTarget = deep + L"\\informe.json";
+    ASSERT_EQ(250u, deepTarget.size());
+    ReportBuffer buffer = BufferOf("{\"profundo\":1}");
+    EXPECT_TRUE(SaveReportToFile(deepTarget.c_str(), &buffer));
+    EXPECT_EQ("{\"profundo\":1}", ReadWholeFile(deepTarget));
+    EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, ListingOf(deep));
+    ResetBuffer(&buffer);
+}
+
+// The temporary copy goes beside the target however its folder is written, and goes away.
+TEST_F(ReportFileTest, SavesRelativeAndSlashSeparatedPathsWithNoCopyLeftBehind) {
+    ASSERT_TRUE(CreateDirectoryW(In(L"sub").c_str(), nullptr));
+    WCHAR previous[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, previous));
+    ASSERT_TRUE(SetCurrentDirectoryW(folder_.c_str()));
+    const std::wstring absolute = folder_ + L"/sub/absoluta.json";
+    const struct {
+        const WCHAR* target;
+        const WCHAR* savedAs;
+    } cases[] = {
+        {L"informe.json", L"informe.json"},
+        {L"sub/barra.json", L"sub\\barra.json"},
+        {L".\\sub\\punto.json", L"sub\\punto.json"},
+        {absolute.c_str(), L"sub\\absoluta.json"},
+    };
+    ReportBuffer buffer = BufferOf("{\"ruta\":1}");
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(testCase.target)));
+        EXPECT_TRUE(SaveReportToFile(testCase.target, &buffer));
+        EXPECT_EQ("{\"ruta\":1}", ReadWholeFile(In(testCase.savedAs)));
+    }
+    SetCurrentDirectoryW(previous);
+    std::vector<std::wstring> top = Listing();
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"informe.json", L"sub"}), top);
+    std::vector<std::wstring> sub = ListingOf(In(L"sub"));
+    std::sort(sub.begin(), sub.end());
+    EXPECT_EQ((std::vector<std::wstring>{L"absoluta.json", L"barra.json", L"punto.json"}), sub);
+    ResetBuffer(&buffer);
+}
+
+// Stands in for a virus scanner that opens a file just written and lets it go
+// a moment later: holds the target until the temporary copy has appeared
+// beside it, then a little longer.
+struct BriefHolder {
+    std::wstring folder;
+    HANDLE file;
+};
+
+DWORD WINAPI ReleaseAfterTemporaryCopyAppears(LPVOID parameter) {
+    BriefHolder* holder = static_cast<BriefHolder*>(parameter);
+    const DWORD start = GetTickCount();
+    bool seen = false;
+    while (!seen && GetTickCount() - start < 10000) {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((holder->folder + L"\\zeq*.tmp").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            seen = true;
+        } else {
+            Sleep(1);
+        }
+    }
+    Sleep(60);
+    CloseHandle(holder->file);
+    return seen ? 0 : 1;
+}
+
+TEST_F(ReportFileTest, RetriesTheRenameWhileAnotherProgramBrieflyHoldsTheTarget) {
+    std::wstring target = In(L"informe.json");
+    WriteWholeFile(target, "{\"anterior\":true}");
+    BriefHolder holder = {folder_, CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, 0, nullptr)};
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder.file);
+    HANDLE releaser =
+        CreateThread(nullptr, 0, ReleaseAfterTemporaryCopyAppears, &holder, 0, nullptr);
+    ASSERT_NE(nullptr, releaser);
+
+    ReportBuffer buffer = BufferOf("{\"nuevo\":true}");
+    EXPECT_TRUE(SaveReportToFile(target.c_str(), &buffer));
+    WaitForSingleObject(releaser, INFINITE);
+    DWORD released = 1;
+    GetExitCodeThread(releaser, &released);
+    CloseHandle(releaser);
+    EXPECT_EQ(0u, released) << "the temporary copy never appeared";
+    EXPECT_EQ("{\"nuevo\":true}", ReadWholeFile(target));
+    EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, Listing());
     ResetBuffer(&buffer);
 }
 
