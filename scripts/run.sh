@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
 # Builds ZEQHealth.exe (server host: localhost) and runs it headless under Wine:
 # `ZEQHealth.exe --collect build/report.json`, then prints what the report holds.
+#
+#   scripts/run.sh                 headless collection and its summary
+#   scripts/run.sh --with-server   then also the local demo: starts zeq-server on
+#                                  127.0.0.1:443 (its test CA trusted only in the
+#                                  build's Wine prefix), opens the tool's window
+#                                  (needs a display), and once the window is
+#                                  closed lists what the server stored and stops it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZEQ_BUILD_DIR:-$root/build}
+with_server=false
+[ "${1:-}" = "--with-server" ] && with_server=true
 
 "$root/scripts/setup.sh"
 
@@ -11,6 +20,7 @@ cmake -S "$root" -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w6
   -DZEQ_SERVER_HOST=localhost >/dev/null
 cmake --build "$build/windows" --target ZEQHealth -j "$(nproc)"
 
+prefix=$build/windows/wineprefix
 exe=$build/windows/src/ZEQHealth.exe
 report=$build/report.json
 rm -f "$report"
@@ -18,7 +28,7 @@ rm -f "$report"
 cd "$(dirname "$build")"
 started=$(date +%s.%N)
 status=0
-"$root/scripts/wine-run.sh" "$build/windows/wineprefix" "$exe" --collect "$(basename "$build")/report.json" \
+"$root/scripts/wine-run.sh" "$prefix" "$exe" --collect "$(basename "$build")/report.json" \
   2>/dev/null || status=$?
 finished=$(date +%s.%N)
 
@@ -28,3 +38,23 @@ if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
 /usr/bin/python3 "$root/scripts/report_summary.py" "$report"
+
+$with_server || exit 0
+
+# The local demo: the real server, and the window talking to it.
+if [ -z "${DISPLAY:-}" ]; then
+  echo "--with-server opens the tool's window: run it from a desktop session (DISPLAY is not set)." >&2
+  exit 1
+fi
+demo=${ZEQ_DEMO_DIR:-$build/demo-server}
+cmake --build "$build/windows" --target zeq_trust_root -j "$(nproc)" >/dev/null
+"$root/scripts/make-dev-certs.sh" "$demo/certs"
+"$root/scripts/wine-run.sh" "$prefix" "$build/windows/tests/zeq_trust_root.exe" \
+  "$(WINEPREFIX=$prefix winepath -w "$demo/certs/ca.der" 2>/dev/null)"
+
+ZEQ_DEMO_DIR=$demo "$root/scripts/run-server.sh" 443 &
+server=$!
+trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null || true' EXIT
+sleep 1
+"$root/scripts/wine-run.sh" "$prefix" "$exe" 2>/dev/null || true
+"$build/server/zeq-server" list --db "$demo/reports.db"
