@@ -8,8 +8,13 @@ jobs=$(nproc)
 
 "$root/scripts/setup.sh"
 
+# The collection server: a native build beside the Windows one, built first because
+# the end-to-end window test (real_server_e2e_test) submits to it.
+cmake -S "$root/server" -B "$build/server" >/dev/null
+cmake --build "$build/server" -j "$jobs"
+
 cmake -S "$root" -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
-  -DZEQ_SERVER_HOST=localhost >/dev/null
+  -DZEQ_SERVER_HOST=localhost -DZEQ_SERVER_BINARY="$build/server/zeq-server" >/dev/null
 cmake --build "$build/windows" -j "$jobs"
 
 status=0
@@ -17,9 +22,6 @@ xvfb-run -a -s "-screen 0 1024x768x24" \
   ctest --test-dir "$build/windows" --output-on-failure -j 2 || status=$?
 WINEPREFIX="$build/windows/wineprefix" wineserver -k 2>/dev/null || true
 
-# The collection server: a native build beside the Windows one, and its suites
-# (unit, HTTPS against a live server, load test).
-cmake -S "$root/server" -B "$build/server" >/dev/null
-cmake --build "$build/server" -j "$jobs"
+# The server's own suites (unit, HTTPS against a live server, load test).
 ctest --test-dir "$build/server" --output-on-failure -j 2 || status=$?
 exit $status

@@ -255,6 +255,19 @@ std::string ReadWholeFile(const std::wstring& path, bool* ok) {
     return contents;
 }
 
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    bool complete = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                              nullptr) &&
+                    written == bytes.size();
+    return CloseHandle(file) && complete;
+}
+
 std::string ScreenPixels(HWND control) {
     RECT rect = {};
     GetWindowRect(control, &rect);

@@ -60,6 +60,9 @@ bool SetClipboardText(const std::wstring& text);
 // The whole file, or "" with ok false.
 std::string ReadWholeFile(const std::wstring& path, bool* ok);
 
+// Creates or replaces the file with exactly these bytes; false on any failure.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+
 // The control's pixels as shown on the screen, as raw 32-bit rows; "" on failure.
 std::string ScreenPixels(HWND control);
 

@@ -13,31 +13,9 @@
 #include "app_session.h"
 #include "box_watch.h"
 #include "support/test_peer.h"
+#include "window_flow.h"
 
 namespace {
-
-const int kRowPrivacy = 3;
-const int kRowProgress = 6;
-const int kRowStatus = 7;
-const int kRowCode = 8;
-
-const DWORD kBoxTimeoutMs = 10000;
-const DWORD kNoBoxWaitMs = 1500;
-const DWORD kRunTimeoutMs = 120000;
-const DWORD kExitTimeoutMs = 20000;
-
-const WCHAR kReadyText[] =
-    L"Listo. Revisa la informaci\u00f3n y autoriza el env\u00edo para comenzar.";
-const WCHAR kCollectingText[] =
-    L"Recopilando datos. Puede tardar varios minutos. Puedes cerrar para interrumpir.";
-const WCHAR kSendingText[] = L"Enviando por conexi\u00f3n segura\u2026";
-const WCHAR kReceivedText[] =
-    L"Informe recibido. Comparte este c\u00f3digo con tu t\u00e9cnico. Puedes cerrar el programa.";
-const WCHAR kNotConfirmedText[] =
-    L"No se ha confirmado el env\u00edo. Comprueba Internet y reintenta, o guarda el JSON para tu "
-    L"t\u00e9cnico. En Windows 7 puede faltar TLS 1.2 o certificados actualizados.";
-const WCHAR kInvalidText[] = L"No se pudo preparar un informe v\u00e1lido (memoria o tama\u00f1o). "
-                             L"Cierra y vuelve a intentarlo.";
 
 const char kTokenA[] =
     "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
@@ -48,15 +26,6 @@ const char kCodeB[] = "ZEQ-0000-9F9F-A0B1";
 
 std::wstring Widen(const std::string& text) {
     return std::wstring(text.begin(), text.end()); // ASCII only
-}
-
-std::string Utf8(const std::wstring& text) {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1) {
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
-    }
-    return utf8;
 }
 
 std::string ReportId(const std::string& report) {
@@ -118,11 +87,7 @@ class FlowsTest : public ::testing::Test {
     }
 
     HWND Status() {
-        return ChildByRow(app.window, kRowStatus);
-    }
-
-    HWND CodeBox() {
-        return ChildByRow(app.window, kRowCode);
+        return StatusLine(app.window);
     }
 
     ControlStates States() {
@@ -132,37 +97,6 @@ class FlowsTest : public ::testing::Test {
                 IsWindowEnabled(Control(104)) != FALSE,
                 IsWindowEnabled(Control(105)) != FALSE,
                 IsWindowEnabled(ChildByRow(app.window, kRowPrivacy)) != FALSE};
-    }
-
-    void TickConsent() {
-        Click(Control(101));
-        DWORD start = GetTickCount();
-        while (SendMessageW(Control(101), BM_GETCHECK, 0, 0) != BST_CHECKED &&
-               GetTickCount() - start < 5000) {
-            Sleep(5);
-        }
-        ASSERT_EQ(SendMessageW(Control(101), BM_GETCHECK, 0, 0), BST_CHECKED);
-    }
-
-    // Polls the status line every few milliseconds until it shows one of the final
-    // texts and returns every distinct text seen after `before`, in order.
-    std::vector<std::wstring> WatchStatusUntilOutcome(const std::wstring& before) {
-        std::vector<std::wstring> seen;
-        DWORD start = GetTickCount();
-        while (GetTickCount() - start < kRunTimeoutMs) {
-            std::wstring text = ReadText(Status());
-            bool clickPending = seen.empty() && text == before;
-            if (!clickPending && (seen.empty() || seen.back() != text)) {
-                seen.push_back(text);
-            }
-            if (text == kReceivedText || text == kNotConfirmedText || text == kInvalidText) {
-                break;
-            }
-            Sleep(2);
-        }
-        // The outcome's controls are set before its text; give the last message time to finish.
-        Sleep(100);
-        return seen;
     }
 
     // Tab from the current focus around the window; returns the identifiers reached.
@@ -187,103 +121,10 @@ class FlowsTest : public ::testing::Test {
         return reached;
     }
 
-    void CloseWhenIdle() {
-        BoxAnswer answer;
-        StartBoxAnswer(&answer, app.window, IDNO, kNoBoxWaitMs);
-        RequestClose(app);
-        FinishBoxAnswer(&answer);
-        EXPECT_FALSE(answer.seen) << "no question when idle";
-        DWORD exitCode = 12345;
-        ASSERT_TRUE(WaitForExit(&app, kExitTimeoutMs, &exitCode));
-        EXPECT_EQ(exitCode, 0u);
-    }
-
-    // Works the save dialog: types the path into its file-name box and presses Save.
-    // Returns the final message box's text after answering it with OK; a question
-    // about overwriting is answered with overwriteAnswer and its appearance recorded.
-    std::wstring SaveThroughDialog(const std::wstring& path, int overwriteAnswer,
-                                   bool* overwriteAsked);
-
     AppSession app = {};
     std::wstring program;
     std::wstring workDirectory;
 };
-
-BOOL CALLBACK MatchFileNameBox(HWND child, LPARAM parameter) {
-    WCHAR className[32] = {};
-    GetClassNameW(child, className, ARRAYSIZE(className));
-    if (lstrcmpiW(className, L"Edit") == 0 && IsWindowVisible(child) && IsWindowEnabled(child)) {
-        *reinterpret_cast<HWND*>(parameter) = child;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The save dialog's file-name box: its first visible, enabled edit control.
-HWND FileNameBox(HWND dialog) {
-    HWND found = nullptr;
-    EnumChildWindows(dialog, MatchFileNameBox, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-std::wstring FlowsTest::SaveThroughDialog(const std::wstring& path, int overwriteAnswer,
-                                          bool* overwriteAsked) {
-    *overwriteAsked = false;
-    Click(Control(104));
-    HWND dialog = WaitForOwnedBox(app.window, kBoxTimeoutMs);
-    if (dialog == nullptr) {
-        ADD_FAILURE() << "no save dialog";
-        return std::wstring();
-    }
-    HWND fileName = FileNameBox(dialog);
-    if (fileName == nullptr) {
-        ADD_FAILURE() << "no file-name box in the save dialog";
-        return std::wstring();
-    }
-    EXPECT_EQ(ReadText(fileName), L"ZEQ-informe.json");
-    // Select what is there and type over it, one character at a time.
-    SendMessageW(fileName, EM_SETSEL, 0, -1);
-    for (WCHAR unit : path) {
-        SendMessageW(fileName, WM_CHAR, unit, 1);
-    }
-    EXPECT_EQ(ReadText(fileName), path);
-    ClickBoxButton(dialog, IDOK);
-
-    // Either the overwrite question (owned by the dialog) or the result box (owned by the window).
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < kBoxTimeoutMs) {
-        HWND question = IsWindow(dialog) ? WaitForOwnedBox(dialog, 50) : nullptr;
-        if (question != nullptr) {
-            *overwriteAsked = true;
-            ClickBoxButton(question, overwriteAnswer);
-            WaitForWindowGone(question, kBoxTimeoutMs);
-            if (overwriteAnswer != IDYES) {
-                ClickBoxButton(dialog, IDCANCEL);
-                WaitForWindowGone(dialog, kBoxTimeoutMs);
-                return std::wstring();
-            }
-            continue;
-        }
-        if (!IsWindow(dialog)) {
-            HWND result = WaitForOwnedBox(app.window, kBoxTimeoutMs);
-            if (result == nullptr) {
-                ADD_FAILURE() << "no message after saving";
-                return std::wstring();
-            }
-            BoxContent content;
-            ReadBox(result, &content);
-            EXPECT_STREQ(content.caption, L"Guardar informe");
-            EXPECT_TRUE(content.hasOk);
-            EXPECT_FALSE(content.hasCancel);
-            ClickBoxButton(result, IDOK);
-            WaitForWindowGone(result, kBoxTimeoutMs);
-            return content.text;
-        }
-        Sleep(20);
-    }
-    ADD_FAILURE() << "the save dialog did not close";
-    return std::wstring();
-}
 
 std::string Script(std::initializer_list<std::string> lines) {
     std::string script;
@@ -323,14 +164,14 @@ TEST_F(FlowsTest, StartsReadyAndClosesWhenIdleWithoutAQuestion) {
     EXPECT_EQ(GetWindowLongW(app.window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE, 0);
 
     EXPECT_EQ(ReadText(Status()), kReadyText);
-    EXPECT_EQ(ReadText(CodeBox()), L"");
+    EXPECT_EQ(ReadText(CodeBox(app.window)), L"");
     EXPECT_EQ(SendMessageW(Control(101), BM_GETCHECK, 0, 0), BST_UNCHECKED);
     EXPECT_EQ(States(), kInitialStates);
     ASSERT_FALSE(ScreenPixels(ChildByRow(app.window, kRowProgress)).empty());
     EXPECT_FALSE(PictureChanges(ChildByRow(app.window, kRowProgress), 500)) << "marquee idle";
     EXPECT_TRUE(TakeScreenshot("startup"));
 
-    CloseWhenIdle();
+    CloseWhenIdle(&app);
     EXPECT_EQ(PeerConnections(), 0);
 }
 
@@ -341,7 +182,7 @@ TEST_F(FlowsTest, TabVisitsTheEnabledTabStopsInOrder) {
     EXPECT_EQ(forward, (std::vector<int>{106, 101, 102, 106}));
     std::vector<int> backward = TabCycle(3, true);
     EXPECT_EQ(backward, (std::vector<int>{102, 101, 106}));
-    CloseWhenIdle();
+    CloseWhenIdle(&app);
 }
 
 TEST_F(FlowsTest, StartWithoutConsentExplainsAndChangesNothing) {
@@ -364,7 +205,7 @@ TEST_F(FlowsTest, StartWithoutConsentExplainsAndChangesNothing) {
     EXPECT_EQ(States(), kInitialStates);
     EXPECT_EQ(ReadText(Status()), kReadyText);
     EXPECT_EQ(SendMessageW(Control(101), BM_GETCHECK, 0, 0), BST_UNCHECKED);
-    CloseWhenIdle();
+    CloseWhenIdle(&app);
     EXPECT_EQ(PeerConnections(), 0);
 }
 
@@ -372,9 +213,9 @@ TEST_F(FlowsTest, SuccessfulRunShowsProgressAndTheCodeWhichCanBeCopiedAndSaved) 
     ASSERT_TRUE(SetPeerScenario(
         Script({"200 text:" + std::string(kTokenA), "200 text:" + std::string(kCodeA)})));
     Launch(program);
-    TickConsent();
+    TickConsent(app.window);
     Click(Control(102));
-    std::vector<std::wstring> seen = WatchStatusUntilOutcome(kReadyText);
+    std::vector<std::wstring> seen = WatchStatusUntilOutcome(app.window, kReadyText);
 
     ASSERT_GE(seen.size(), 3u);
     EXPECT_EQ(seen[0], kCollectingText);
@@ -398,29 +239,18 @@ TEST_F(FlowsTest, SuccessfulRunShowsProgressAndTheCodeWhichCanBeCopiedAndSaved) 
     EXPECT_EQ(report.back(), '}');
     ExpectSectionTitlesInOrder(seen, 1, seen.size() - 2, report);
 
-    EXPECT_EQ(ReadText(CodeBox()), Widen(kCodeA));
+    EXPECT_EQ(ReadText(CodeBox(app.window)), Widen(kCodeA));
     EXPECT_EQ(States(), kReceivedStates);
     EXPECT_TRUE(TakeScreenshot("receipt"));
 
     // Copy: exactly the code, as Unicode text, replacing what was there.
-    // (The clipboard is watched through its sequence number: opening it here while the
-    // program copies would make the program's copy fail, silently as it should.)
-    ASSERT_TRUE(SetClipboardText(L"contenido anterior"));
-    DWORD sequence = GetClipboardSequenceNumber();
-    Click(Control(103));
-    DWORD start = GetTickCount();
-    while (GetClipboardSequenceNumber() == sequence && GetTickCount() - start < 5000) {
-        Sleep(20);
-    }
-    Sleep(100);
-    EXPECT_EQ(ClipboardText(), Widen(kCodeA));
+    EXPECT_EQ(CopyThroughButton(app.window), Widen(kCodeA));
 
     // Save: a new file, then the same file again, which asks before overwriting.
     std::wstring path = workDirectory + L"\\informe-guardado.json";
     DeleteFileW(path.c_str());
     bool overwriteAsked = false;
-    EXPECT_EQ(SaveThroughDialog(path, IDYES, &overwriteAsked),
-              L"Informe guardado. Puedes envi\u00e1rselo a tu t\u00e9cnico.");
+    EXPECT_EQ(SaveThroughDialog(app.window, path, IDYES, &overwriteAsked), kSavedText);
     EXPECT_FALSE(overwriteAsked);
     bool read = false;
     EXPECT_EQ(ReadWholeFile(path, &read), report);
@@ -432,8 +262,7 @@ TEST_F(FlowsTest, SuccessfulRunShowsProgressAndTheCodeWhichCanBeCopiedAndSaved) 
     DWORD written = 0;
     WriteFile(stale, "old", 3, &written, nullptr);
     CloseHandle(stale);
-    EXPECT_EQ(SaveThroughDialog(path, IDYES, &overwriteAsked),
-              L"Informe guardado. Puedes envi\u00e1rselo a tu t\u00e9cnico.");
+    EXPECT_EQ(SaveThroughDialog(app.window, path, IDYES, &overwriteAsked), kSavedText);
     EXPECT_TRUE(overwriteAsked);
     EXPECT_EQ(ReadWholeFile(path, &read), report);
 
@@ -442,7 +271,7 @@ TEST_F(FlowsTest, SuccessfulRunShowsProgressAndTheCodeWhichCanBeCopiedAndSaved) 
     HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(SaveThroughDialog(path, IDYES, &overwriteAsked),
+    EXPECT_EQ(SaveThroughDialog(app.window, path, IDYES, &overwriteAsked),
               L"No se pudo guardar el archivo. Elige otra carpeta.");
     EXPECT_TRUE(overwriteAsked);
     CloseHandle(held);
@@ -461,7 +290,7 @@ TEST_F(FlowsTest, SuccessfulRunShowsProgressAndTheCodeWhichCanBeCopiedAndSaved) 
 
     EXPECT_EQ(States(), kReceivedStates);
     EXPECT_EQ(PeerRequests().size(), 2u) << "nothing more is sent";
-    CloseWhenIdle();
+    CloseWhenIdle(&app);
 }
 
 TEST_F(FlowsTest, RefusedReportCanBeRetriedWithTheSameBytesAndANewToken) {
@@ -469,13 +298,13 @@ TEST_F(FlowsTest, RefusedReportCanBeRetriedWithTheSameBytesAndANewToken) {
         Script({"200 text:" + std::string(kTokenA), "503 text:busy",
                 "200 text:" + std::string(kTokenB), "200 text:" + std::string(kCodeB)})));
     Launch(program);
-    TickConsent();
+    TickConsent(app.window);
     Click(Control(102));
-    std::vector<std::wstring> first = WatchStatusUntilOutcome(kReadyText);
+    std::vector<std::wstring> first = WatchStatusUntilOutcome(app.window, kReadyText);
     ASSERT_EQ(first.back(), kNotConfirmedText);
     EXPECT_EQ(first[first.size() - 2], kSendingText);
     EXPECT_EQ(States(), kNotConfirmedStates);
-    EXPECT_EQ(ReadText(CodeBox()), L"");
+    EXPECT_EQ(ReadText(CodeBox(app.window)), L"");
     EXPECT_TRUE(TakeScreenshot("not-confirmed"));
 
     // Only privacy, save and retry are reachable now.
@@ -484,10 +313,10 @@ TEST_F(FlowsTest, RefusedReportCanBeRetriedWithTheSameBytesAndANewToken) {
 
     // The consent box is not consulted and the report is not rebuilt.
     Click(Control(105));
-    std::vector<std::wstring> second = WatchStatusUntilOutcome(kNotConfirmedText);
+    std::vector<std::wstring> second = WatchStatusUntilOutcome(app.window, kNotConfirmedText);
     EXPECT_EQ(second, (std::vector<std::wstring>{kCollectingText, kSendingText, kReceivedText}))
         << "a resend shows no section titles";
-    EXPECT_EQ(ReadText(CodeBox()), Widen(kCodeB));
+    EXPECT_EQ(ReadText(CodeBox(app.window)), Widen(kCodeB));
     EXPECT_EQ(States(), kReceivedStates);
 
     std::vector<PeerRequest> requests = PeerRequests();
@@ -498,7 +327,7 @@ TEST_F(FlowsTest, RefusedReportCanBeRetriedWithTheSameBytesAndANewToken) {
     EXPECT_EQ(requests[1].body, requests[3].body) << "the retry sends the same bytes";
     EXPECT_FALSE(ReportId(requests[3].body).empty());
     EXPECT_EQ(ReportId(requests[1].body), ReportId(requests[3].body));
-    CloseWhenIdle();
+    CloseWhenIdle(&app);
 }
 
 TEST_F(FlowsTest, InvalidReportIsNeitherSentNorSaved) {
@@ -507,26 +336,26 @@ TEST_F(FlowsTest, InvalidReportIsNeitherSentNorSaved) {
     ASSERT_TRUE(SetPeerScenario(
         Script({"200 text:" + std::string(kTokenA), "200 text:" + std::string(kCodeA)})));
     Launch(invalidProgram);
-    TickConsent();
+    TickConsent(app.window);
     Click(Control(102));
-    std::vector<std::wstring> seen = WatchStatusUntilOutcome(kReadyText);
+    std::vector<std::wstring> seen = WatchStatusUntilOutcome(app.window, kReadyText);
     ASSERT_EQ(seen.back(), kInvalidText);
     for (const std::wstring& text : seen) {
         EXPECT_NE(text, kSendingText);
     }
     EXPECT_EQ(States(), kInvalidStates);
-    EXPECT_EQ(ReadText(CodeBox()), L"");
+    EXPECT_EQ(ReadText(CodeBox(app.window)), L"");
     EXPECT_TRUE(TakeScreenshot("invalid-report"));
     EXPECT_EQ(PeerConnections(), 0);
     EXPECT_TRUE(PeerRequests().empty());
-    CloseWhenIdle();
+    CloseWhenIdle(&app);
 }
 
 TEST_F(FlowsTest, ClosingDuringARunAsksAndNoLetsTheRunFinish) {
     ASSERT_TRUE(SetPeerScenario(Script(
         {"200 text:" + std::string(kTokenA) + " delay:4000", "200 text:" + std::string(kCodeA)})));
     Launch(program);
-    TickConsent();
+    TickConsent(app.window);
     Click(Control(102));
     ASSERT_TRUE(WaitForText(Status(), kSendingText, kRunTimeoutMs));
     EXPECT_EQ(States(), kRunningStates);
@@ -548,18 +377,18 @@ TEST_F(FlowsTest, ClosingDuringARunAsksAndNoLetsTheRunFinish) {
     ASSERT_TRUE(WaitForWindowGone(box, kBoxTimeoutMs));
     EXPECT_TRUE(IsWindow(app.window));
 
-    std::vector<std::wstring> seen = WatchStatusUntilOutcome(kSendingText);
+    std::vector<std::wstring> seen = WatchStatusUntilOutcome(app.window, kSendingText);
     EXPECT_EQ(seen.back(), kReceivedText);
-    EXPECT_EQ(ReadText(CodeBox()), Widen(kCodeA));
+    EXPECT_EQ(ReadText(CodeBox(app.window)), Widen(kCodeA));
     EXPECT_FALSE(PictureChanges(ChildByRow(app.window, kRowProgress), 500)) << "marquee stopped";
     EXPECT_EQ(PeerRequests().size(), 2u);
-    CloseWhenIdle();
+    CloseWhenIdle(&app);
 }
 
 TEST_F(FlowsTest, ClosingDuringARunWithYesEndsTheProcess) {
     ASSERT_TRUE(SetPeerScenario(Script({"hang"})));
     Launch(program);
-    TickConsent();
+    TickConsent(app.window);
     Click(Control(102));
     ASSERT_TRUE(WaitForText(Status(), kSendingText, kRunTimeoutMs));
     DWORD start = GetTickCount();
@@ -650,15 +479,15 @@ TEST_F(FlowsTest, PrivacyOpensThePageAlsoDuringARun) {
     Click(privacy);
     EXPECT_EQ(WaitForLines(opened, 1), "https://localhost/privacy.php\n");
 
-    TickConsent();
+    TickConsent(app.window);
     Click(Control(102));
     ASSERT_TRUE(WaitForText(Status(), kSendingText, kRunTimeoutMs));
     EXPECT_TRUE(IsWindowEnabled(privacy));
     Click(privacy);
     EXPECT_EQ(WaitForLines(opened, 2),
               "https://localhost/privacy.php\nhttps://localhost/privacy.php\n");
-    EXPECT_EQ(WatchStatusUntilOutcome(kSendingText).back(), kReceivedText);
-    CloseWhenIdle();
+    EXPECT_EQ(WatchStatusUntilOutcome(app.window, kSendingText).back(), kReceivedText);
+    CloseWhenIdle(&app);
 }
 
 } // namespace

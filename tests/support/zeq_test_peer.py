@@ -176,7 +176,9 @@ def ensure_certificates(state):
 
 
 def ensure_prefix_trust(certs, prefix, wine_run, trust_helper):
-    """Adds the test authority to the Root store of the Wine prefix, once per authority."""
+    """Adds the authority certs/ca.der to the Root store of the Wine prefix, once per
+    authority. The prefix may trust several (the peer's, the real server's test CA);
+    the marker lists the fingerprints of those already added."""
     with open(os.path.join(certs, "ca.der"), "rb") as f:
         fingerprint = hashlib.sha256(f.read()).hexdigest()
     os.makedirs(os.path.dirname(os.path.abspath(prefix)), exist_ok=True)
@@ -185,14 +187,16 @@ def ensure_prefix_trust(certs, prefix, wine_run, trust_helper):
         marker = os.path.join(prefix, "zeq-test-authority.sha256")
         try:
             with open(marker) as f:
-                if f.read().strip() == fingerprint:
-                    return
+                trusted = f.read().split()
         except FileNotFoundError:
-            pass
+            trusted = []
+        if fingerprint in trusted:
+            return
         environment = dict(os.environ, WINEDEBUG="-all")
         subprocess.run([wine_run, prefix, trust_helper, windows_path(os.path.join(certs, "ca.der"))],
                        check=True, env=environment)
-        write_atomically(marker, fingerprint.encode() + b"\n")
+        lines = "".join(known + "\n" for known in trusted + [fingerprint])
+        write_atomically(marker, lines.encode())
 
 
 def tls_contexts(certs):
