@@ -9,9 +9,12 @@
 #include <httplib.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 
 #include "privacy_page.h"
 #include "report_envelope.h"
@@ -33,15 +36,34 @@ constexpr const char* kPrivacyPath = "/privacy.php";
 // httplib listens with a backlog of 5, too short for a burst of clients.
 constexpr int kListenBacklog = 256;
 
+// Requests with more header lines than this are refused. httplib has already
+// read them all by then: this keeps the handlers' work bounded, not httplib's.
+constexpr std::size_t kMaxRequestHeaders = 100;
+// httplib files the peer's and its own address and port among the headers.
+constexpr std::size_t kHeadersAddedByHttplib = 4;
+
 struct Route {
     const char* path;
-    const char* allow; // the Allow header of a 405
+    const char* allow; // the methods, as the Allow header of a 405 lists them
 };
+// No HEAD for the token: it would spend a fresh token on an answer without body.
 constexpr std::array<Route, 3> kRoutes = {{
-    {kTokenPath, "GET, HEAD"},
+    {kTokenPath, "GET"},
     {kReportPath, "POST"},
     {kPrivacyPath, "GET, HEAD"},
 }};
+
+bool allows(const Route& route, const std::string& method) {
+    std::string_view allow = route.allow;
+    while (!allow.empty()) {
+        std::size_t comma = allow.find(", ");
+        if (allow.substr(0, comma) == method) {
+            return true;
+        }
+        allow = comma == std::string_view::npos ? std::string_view() : allow.substr(comma + 2);
+    }
+    return false;
+}
 
 // What the log line needs that httplib's request and response do not hold.
 // One request is handled start to finish on one worker thread.
@@ -53,30 +75,52 @@ struct RequestTrace {
 };
 thread_local RequestTrace trace;
 
-const char* defaultText(int status) {
-    switch (status) {
-    case 400:
-        return "Petición no válida.";
-    case 404:
-        return "No encontrado.";
-    case 405:
-        return "Método no admitido.";
-    case 408:
-        return "Tiempo de espera agotado.";
-    case 413:
-        return "Petición demasiado grande.";
-    case 414:
-        return "Dirección demasiado larga.";
-    case 500:
-        return "Error interno del servidor.";
-    default:
-        return status < 500 ? "Petición rechazada." : "Error del servidor.";
+// The refusal texts that the status alone decides, for our refusals and for
+// those httplib makes itself (malformed requests, over-long paths).
+struct StatusText {
+    int status;
+    const char* text;
+};
+constexpr std::array<StatusText, 9> kStatusTexts = {{
+    {400, "Petición no válida."},
+    {404, "No encontrado."},
+    {405, "Método no admitido."},
+    {408, "Tiempo de espera agotado."},
+    {413, "Petición demasiado grande."},
+    {414, "Dirección demasiado larga."},
+    {416, "Rango no admitido."},
+    {431, "Demasiadas cabeceras."},
+    {500, "Error interno del servidor."},
+}};
+
+// Texts that more than one refusal uses.
+constexpr const char* kLengthRequired = "Falta la longitud del informe (Content-Length).";
+constexpr const char* kReportTooLarge = "El informe supera el tamaño máximo de 2 MiB.";
+
+const char* statusText(int status) {
+    for (const StatusText& entry : kStatusTexts) {
+        if (entry.status == status) {
+            return entry.text;
+        }
     }
+    return status < 500 ? "Petición rechazada." : "Error del servidor.";
 }
 
 void refuse(Response& res, int status, const char* text) {
     res.status = status;
     res.set_content(text, kTextType);
+}
+
+void refuse(Response& res, int status) {
+    refuse(res, status, statusText(status));
+}
+
+// httplib 0.11 answers a Range header with parts of any answer, refusals
+// included, and offers no way to turn that off. These short answers make sense
+// only whole (a part of a token is no token), so ranges are dropped, as HTTP
+// allows. The request is httplib's own mutable object, handed over as const.
+void ignoreRanges(const Request& req) {
+    const_cast<Request&>(req).ranges.clear();
 }
 
 bool equalsIgnoringCase(const std::string& a, const char* b) {
@@ -133,8 +177,8 @@ std::string sslErrors() {
 template <class Base> class ListeningServer : public Base {
   public:
     using Base::Base;
-    void lengthenBacklog(int backlog) {
-        ::listen(this->svr_sock_, backlog);
+    bool lengthenBacklog(int backlog) {
+        return ::listen(this->svr_sock_, backlog) == 0;
     }
 };
 
@@ -176,24 +220,28 @@ struct CollectionService::Handlers {
         trace.bytesIn = 0;
         trace.client = clientAddress(req);
 
+        ignoreRanges(req);
+        // Refusals are decided here, before httplib reads any body.
+        if (req.headers.size() > kMaxRequestHeaders + kHeadersAddedByHttplib) {
+            refuse(res, 431);
+            return httplib::Server::HandlerResponse::Handled;
+        }
         const Route* route = nullptr;
         for (const Route& candidate : kRoutes) {
             if (req.path == candidate.path) {
                 route = &candidate;
             }
         }
-        // Refusals are decided here, before httplib reads any body.
         if (route == nullptr) {
-            refuse(res, 404, "No encontrado.");
+            refuse(res, 404);
             return httplib::Server::HandlerResponse::Handled;
         }
-        bool post = route->path == std::string(kReportPath);
-        bool allowed = post ? req.method == "POST" : (req.method == "GET" || req.method == "HEAD");
-        if (!allowed) {
+        if (!allows(*route, req.method)) {
             res.set_header("Allow", route->allow);
-            refuse(res, 405, "Método no admitido.");
+            refuse(res, 405);
             return httplib::Server::HandlerResponse::Handled;
         }
+        bool post = req.method == "POST";
         if (!post &&
             (req.has_header("Transfer-Encoding") ||
              (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0"))) {
@@ -219,7 +267,7 @@ struct CollectionService::Handlers {
     }
 
     // Checks the framing of the body from the headers alone and gives the
-    // declared length (0 when chunked). False after refusing.
+    // declared length. False after refusing.
     bool acceptableFraming(const Request& req, Response& res, std::size_t& declared) {
         declared = 0;
         if (req.has_header("Content-Encoding") &&
@@ -227,17 +275,16 @@ struct CollectionService::Handlers {
             refuse(res, 415, "Codificación del informe no admitida.");
             return false;
         }
+        // The tool always sends Content-Length, and a proxy in front re-frames
+        // a chunked body with one. httplib reads chunk-size lines without any
+        // bound before a handler sees a byte, so chunked bodies are never read.
         if (req.has_header("Transfer-Encoding")) {
-            if (req.get_header_value_count("Transfer-Encoding") != 1 ||
-                !equalsIgnoringCase(req.get_header_value("Transfer-Encoding"), "chunked")) {
-                refuse(res, 400, "Transfer-Encoding no admitido.");
-                return false;
-            }
-            return true; // a chunked body is bounded while it is read
+            refuse(res, 411, kLengthRequired);
+            return false;
         }
         std::size_t lengths = req.get_header_value_count("Content-Length");
         if (lengths == 0) {
-            refuse(res, 411, "Falta la longitud del informe.");
+            refuse(res, 411, kLengthRequired);
             return false;
         }
         std::optional<std::uint64_t> length =
@@ -248,7 +295,7 @@ struct CollectionService::Handlers {
             return false;
         }
         if (*length > kMaxReportBytes) {
-            refuse(res, 413, "El informe supera el tamaño máximo de 2 MiB.");
+            refuse(res, 413, kReportTooLarge);
             return false;
         }
         declared = static_cast<std::size_t>(*length);
@@ -312,7 +359,7 @@ struct CollectionService::Handlers {
         bool silent = std::chrono::steady_clock::now() - lastData >=
                       seconds(service.settings_.readTimeoutSeconds);
         if (tooLarge) {
-            refuse(res, 413, "El informe supera el tamaño máximo de 2 MiB.");
+            refuse(res, 413, kReportTooLarge);
         } else if (tooSlow || silent) {
             refuse(res, 408, "El informe no llegó a tiempo.");
         } else {
@@ -347,9 +394,11 @@ struct CollectionService::Handlers {
         res.set_content(outcome.code, kTextType);
     }
 
-    httplib::Server::HandlerResponse fillErrorText(const Request&, Response& res) {
+    httplib::Server::HandlerResponse fillErrorText(const Request& req, Response& res) {
+        // Also for httplib's own refusals, which never pass through preRoute.
+        ignoreRanges(req);
         if (res.body.empty()) {
-            res.set_content(defaultText(res.status), kTextType);
+            refuse(res, res.status);
         }
         return httplib::Server::HandlerResponse::Handled;
     }
@@ -363,7 +412,7 @@ struct CollectionService::Handlers {
         } catch (...) {
         }
         writeLogLine("zeq-server: error: " + what);
-        refuse(res, 500, "Error interno del servidor.");
+        refuse(res, 500);
     }
 
     void log(const Request& req, const Response& res) {
@@ -466,10 +515,14 @@ int CollectionService::bind() {
                                  std::to_string(settings_.port) +
                                  " (¿puerto ocupado o sin permiso?)");
     }
-    if (usesTls()) {
-        static_cast<ListeningServer<httplib::SSLServer>&>(*server_).lengthenBacklog(kListenBacklog);
-    } else {
-        static_cast<ListeningServer<httplib::Server>&>(*server_).lengthenBacklog(kListenBacklog);
+    bool lengthened =
+        usesTls() ? static_cast<ListeningServer<httplib::SSLServer>&>(*server_).lengthenBacklog(
+                        kListenBacklog)
+                  : static_cast<ListeningServer<httplib::Server>&>(*server_).lengthenBacklog(
+                        kListenBacklog);
+    if (!lengthened) {
+        throw std::runtime_error("no se puede escuchar en " + settings_.address + " puerto " +
+                                 std::to_string(port) + ": " + std::strerror(errno));
     }
     return port;
 }

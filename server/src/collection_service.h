@@ -19,7 +19,7 @@ struct ServiceSettings {
     std::string certFile;         // certificate chain, PEM; empty with keyFile: plain HTTP
     std::string keyFile;          // private key, PEM
     int readTimeoutSeconds = 10;  // longest silence from a client
-    int bodyTimeoutSeconds = 120; // longest time for a whole report body
+    int bodyTimeoutSeconds = 120; // longest time from the end of the headers to the last body byte
     int threads = 32;
     int retentionDays = 30;
     std::string operatorName;

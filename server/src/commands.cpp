@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "file_path.h"
 #include "receipt_code.h"
 #include "report_store.h"
 #include "request_log.h"
@@ -37,7 +38,8 @@ Opciones de serve:
   --secret RUTA              Secreto de los tokens (por omisión token-secret junto a la base).
   --retention-days DÍAS      Días que se conserva cada informe (por omisión 30).
   --read-timeout SEGUNDOS    Silencio máximo de un cliente (por omisión 10).
-  --body-timeout SEGUNDOS    Tiempo máximo para recibir un informe entero (por omisión 120).
+  --body-timeout SEGUNDOS    Tiempo máximo para recibir el cuerpo de un informe, desde
+                             el fin de las cabeceras (por omisión 120).
   --threads N                Peticiones atendidas a la vez (por omisión 32).
   --operator NOMBRE          Nombre del técnico para la página de privacidad.
 )";
@@ -138,9 +140,8 @@ const std::vector<Command>& commandTable() {
 } // namespace
 
 std::string defaultSecretPath(const std::string& databasePath) {
-    std::size_t slash = databasePath.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : databasePath.substr(0, slash);
-    return (directory.empty() ? "" : directory) + "/token-secret";
+    std::string directory = directoryOf(databasePath);
+    return (directory == "/" ? "" : directory) + "/token-secret";
 }
 
 int runCommand(const std::vector<std::string>& args) {

@@ -289,6 +289,9 @@ EnvelopeCheck checkReport(std::string_view body) {
     if (!isValidUtf8(body)) {
         return {ReportProblem::NotUtf8, {}};
     }
+    if (body.substr(0, 3) == "\xEF\xBB\xBF") {
+        return {ReportProblem::ByteOrderMark, {}};
+    }
     EnvelopeSax sax;
     nlohmann::json::sax_parse(body.begin(), body.end(), &sax);
     return sax.result();
@@ -297,9 +300,11 @@ EnvelopeCheck checkReport(std::string_view body) {
 const char* describeProblem(ReportProblem problem) {
     switch (problem) {
     case ReportProblem::None:
-        return "Informe válido.";
+        break;
     case ReportProblem::NotUtf8:
         return "El informe no es UTF-8 válido.";
+    case ReportProblem::ByteOrderMark:
+        return "El informe empieza con una marca de orden de bytes (BOM).";
     case ReportProblem::NotJson:
         return "El informe no es JSON válido.";
     case ReportProblem::NotObject:

@@ -11,11 +11,14 @@ constexpr std::size_t kMaxReportBytes = 2 * 1024 * 1024;
 constexpr std::size_t kReportSectionCount = 26;
 
 // What is wrong with a report body, in the order the checks run. A body is
-// valid UTF-8 first, JSON second, then its envelope is checked member by member
-// (a missing, repeated or mistyped member counts as wrong).
+// valid UTF-8 first, starts without a byte-order mark (the tool never writes
+// one, and stored bytes must be the report alone), is JSON next, then its
+// envelope is checked member by member (a missing, repeated or mistyped member
+// counts as wrong).
 enum class ReportProblem {
     None,
     NotUtf8,
+    ByteOrderMark,
     NotJson,
     NotObject,
     SchemaVersion,
@@ -34,7 +37,7 @@ struct EnvelopeCheck {
 
 EnvelopeCheck checkReport(std::string_view body);
 
-// The short text of a refusal, for the response body.
+// The short text of a refusal, for the response body (None has none).
 const char* describeProblem(ReportProblem problem);
 
 // 36 characters, upper-case hexadecimal groups 8-4-4-4-12 joined by hyphens.

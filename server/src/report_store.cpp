@@ -1,6 +1,7 @@
 #include "report_store.h"
 
 #include "crypto.h"
+#include "request_log.h"
 
 namespace zeq {
 
@@ -10,6 +11,13 @@ constexpr int kSchemaVersion = 1;
 // A 48-bit code collides with a stored one with negligible probability; a few
 // draws make a collision-caused failure practically impossible.
 constexpr int kCodeDraws = 8;
+// Rows deleted per transaction by the retention sweep.
+constexpr std::int64_t kDeleteBatchRows = 500;
+// The log shrinks back to this after a checkpoint (it grows past it under load).
+constexpr const char* kJournalSizeLimit = "PRAGMA journal_size_limit = 4194304";
+// How long emptying the log waits for readers (a technician's command); the
+// service's requests wait behind it.
+constexpr int kLogTruncateWaitMillis = 2000;
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS reports (
@@ -57,16 +65,15 @@ struct ReportStore::Statements {
                            "client_address, body) VALUES(?, ?, ?, ?, ?, ?, ?)"),
           list(db, "SELECT code, report_id, sha256, received_at, size, client_address FROM "
                    "reports ORDER BY received_at, code"),
-          find(db, "SELECT code, report_id, sha256, received_at, size, client_address FROM "
-                   "reports WHERE code = ?"),
           body(db, "SELECT sha256, body FROM reports WHERE code = ?"),
           remove(db, "DELETE FROM reports WHERE code = ?"),
-          purge(db, "DELETE FROM reports WHERE received_at < ?"),
-          forgetTokens(db, "DELETE FROM used_tokens WHERE expires_at < ?"),
-          count(db, "SELECT count(*) FROM reports") {}
+          purge(db, "DELETE FROM reports WHERE code IN (SELECT code FROM reports WHERE "
+                    "received_at < ?1 ORDER BY received_at LIMIT ?2)"),
+          forgetTokens(db, "DELETE FROM used_tokens WHERE nonce IN (SELECT nonce FROM "
+                           "used_tokens WHERE expires_at < ?1 ORDER BY expires_at LIMIT ?2)") {}
 
-    Statement insertToken, findById, codeTaken, insertReport, list, find, body, remove, purge,
-        forgetTokens, count;
+    Statement insertToken, findById, codeTaken, insertReport, list, body, remove, purge,
+        forgetTokens;
 };
 
 ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSource codes)
@@ -77,6 +84,7 @@ ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSour
         db_.exec("PRAGMA journal_mode = WAL");
         db_.exec("PRAGMA synchronous = FULL");
         db_.exec("PRAGMA secure_delete = ON");
+        db_.exec(kJournalSizeLimit);
         std::int64_t version = schemaVersion(db_);
         if (version > kSchemaVersion) {
             throw StoreError(path + ": database written by a newer version of the server");
@@ -90,6 +98,7 @@ ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSour
     } else {
         if (access == Access::ReadWrite) {
             db_.exec("PRAGMA secure_delete = ON");
+            db_.exec(kJournalSizeLimit);
         }
         if (schemaVersion(db_) != kSchemaVersion) {
             throw StoreError(path + ": not a report database of this server");
@@ -179,16 +188,6 @@ std::vector<ReportSummary> ReportStore::list() {
     return reports;
 }
 
-std::optional<ReportSummary> ReportStore::find(std::string_view code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Statement& query = statements_->find;
-    StatementUse use(query);
-    if (!query.bindText(1, code).step()) {
-        return std::nullopt;
-    }
-    return summaryFrom(query);
-}
-
 std::optional<std::string> ReportStore::body(std::string_view code) {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement& query = statements_->body;
@@ -206,32 +205,52 @@ std::optional<std::string> ReportStore::body(std::string_view code) {
 bool ReportStore::remove(std::string_view code) {
     std::lock_guard<std::mutex> lock(mutex_);
     Statement& statement = statements_->remove;
-    StatementUse use(statement);
-    statement.bindText(1, code).step();
-    return db_.changes() == 1;
+    bool removed;
+    {
+        StatementUse use(statement);
+        statement.bindText(1, code).step();
+        removed = db_.changes() == 1;
+    }
+    if (removed) {
+        truncateLog();
+    }
+    return removed;
+}
+
+std::int64_t ReportStore::deleteInBatches(Statement& statement, std::int64_t cutoff) {
+    std::int64_t total = 0;
+    for (;;) {
+        // The lock is let go between batches: requests go ahead in between.
+        std::lock_guard<std::mutex> lock(mutex_);
+        StatementUse use(statement);
+        statement.bind(1, cutoff).bind(2, kDeleteBatchRows).step();
+        std::int64_t deleted = db_.changes();
+        total += deleted;
+        if (deleted < kDeleteBatchRows) {
+            return total;
+        }
+    }
 }
 
 std::int64_t ReportStore::purgeReceivedBefore(std::int64_t cutoff) {
+    std::int64_t deleted = deleteInBatches(statements_->purge, cutoff);
+    // Also when nothing went now: this clears what an earlier attempt, or
+    // another process, could not take out of the log.
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement& statement = statements_->purge;
-    StatementUse use(statement);
-    statement.bind(1, cutoff).step();
-    return db_.changes();
+    truncateLog();
+    return deleted;
 }
 
-std::int64_t ReportStore::forgetExpiredTokens(std::int64_t now) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Statement& statement = statements_->forgetTokens;
-    StatementUse use(statement);
-    statement.bind(1, now).step();
-    return db_.changes();
+std::int64_t ReportStore::forgetTokensExpiredBefore(std::int64_t cutoff) {
+    return deleteInBatches(statements_->forgetTokens, cutoff);
 }
 
-std::int64_t ReportStore::reportCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Statement& query = statements_->count;
-    StatementUse use(query);
-    return query.step() ? query.columnInt(0) : 0;
+void ReportStore::truncateLog() {
+    if (!db_.checkpointAndTruncateLog(kLogTruncateWaitMillis)) {
+        writeLogLine("zeq-server: aviso: otro proceso estaba leyendo la base de datos y su fichero "
+                     "-wal aún puede guardar informes borrados; se vaciará en la próxima limpieza "
+                     "del servicio (cada hora)");
+    }
 }
 
 } // namespace zeq

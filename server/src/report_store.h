@@ -36,7 +36,8 @@ struct StoreOutcome {
 
 // The SQLite database of reports and used tokens, in WAL mode. One connection,
 // serialised by a mutex: every write is one short transaction, and the slow
-// parts of a request (TLS, reading the body) happen outside it.
+// parts of a request (TLS, reading the body) happen outside it. Deleting
+// reports leaves their bytes neither in the database nor in its log.
 class ReportStore {
   public:
     enum class Access { Service, ReadOnly, ReadWrite };
@@ -55,21 +56,29 @@ class ReportStore {
                        std::string_view clientAddress);
 
     std::vector<ReportSummary> list();
-    std::optional<ReportSummary> find(std::string_view code);
     // The stored bytes, checked against their SHA-256. Throws StoreError when
     // they no longer match.
     std::optional<std::string> body(std::string_view code);
+    // Deletes one report; false when there is none under the code.
     bool remove(std::string_view code);
 
-    // Deletes reports received before the cutoff; returns how many.
+    // Deletes reports received before the cutoff, a batch per transaction so
+    // that requests are not held up behind a large purge; returns how many.
     std::int64_t purgeReceivedBefore(std::int64_t cutoff);
-    // Forgets used tokens that have expired by now; returns how many.
-    std::int64_t forgetExpiredTokens(std::int64_t now);
-
-    std::int64_t reportCount();
+    // Forgets used tokens that expired before the cutoff, in batches too;
+    // returns how many.
+    std::int64_t forgetTokensExpiredBefore(std::int64_t cutoff);
 
   private:
     struct Statements;
+
+    // Deletes with the statement (bound to the cutoff and a batch size) until
+    // a batch comes back short; returns how many rows went.
+    std::int64_t deleteInBatches(Statement& statement, std::int64_t cutoff);
+    // Copies the log into the database and empties it, so that deleted
+    // reports, overwritten in the database by secure_delete, are not still
+    // readable in the -wal file. Logs when readers kept it from finishing.
+    void truncateLog();
 
     std::mutex mutex_;
     Database db_;

@@ -7,7 +7,7 @@ namespace zeq {
 SweepResult sweepExpired(ReportStore& store, int retentionDays, std::int64_t now) {
     SweepResult result;
     result.reports = store.purgeReceivedBefore(now - retentionDays * kSecondsPerDay);
-    result.tokens = store.forgetExpiredTokens(now);
+    result.tokens = store.forgetTokensExpiredBefore(now - kSpentTokenMemorySeconds);
     return result;
 }
 

@@ -12,6 +12,9 @@
 namespace zeq {
 
 constexpr std::int64_t kSecondsPerDay = 86400;
+// A spent token is remembered this long after it expires, so that a clock
+// stepped back (by less than this) cannot make it valid and unspent again.
+constexpr std::int64_t kSpentTokenMemorySeconds = kSecondsPerDay;
 
 struct SweepResult {
     std::int64_t reports = 0;
@@ -19,7 +22,7 @@ struct SweepResult {
 };
 
 // Deletes the reports received more than retentionDays before now and forgets
-// the used tokens that have expired.
+// the used tokens that expired more than kSpentTokenMemorySeconds ago.
 SweepResult sweepExpired(ReportStore& store, int retentionDays, std::int64_t now);
 
 // Runs sweepExpired at once and then at every interval on a thread of its own,

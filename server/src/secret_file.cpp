@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "crypto.h"
+#include "file_path.h"
 
 namespace zeq {
 
@@ -39,14 +40,6 @@ class FileDescriptor {
 
 [[noreturn]] void failErrno(const std::string& path, const std::string& what) {
     fail(path, what + " (" + std::strerror(errno) + ")");
-}
-
-std::string directoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 void writeAll(int fd, const unsigned char* data, std::size_t size, const std::string& path) {

@@ -11,6 +11,7 @@
 
 #include "collection_service.h"
 #include "commands.h"
+#include "file_path.h"
 #include "request_log.h"
 #include "retention_sweeper.h"
 #include "secret_file.h"
@@ -24,11 +25,10 @@ constexpr std::chrono::seconds kSweepInterval{3600};
 // The directory of the database (and, by default, of the secret) is made
 // private to the service's user when the server has to create it.
 void ensureDirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) {
+    std::string directory = directoryOf(path);
+    if (directory == "." || directory == "/") {
         return;
     }
-    std::string directory = path.substr(0, slash);
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
         throw std::runtime_error("no se puede crear el directorio " + directory + ": " +
                                  std::strerror(errno));

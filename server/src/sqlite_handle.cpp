@@ -4,6 +4,14 @@
 
 namespace zeq {
 
+namespace {
+
+// Another process (the technician's commands, or the service) may hold the
+// write lock for a moment.
+constexpr int kBusyTimeoutMillis = 10000;
+
+} // namespace
+
 Database::Database(const std::string& path, Mode mode) {
     int flags = SQLITE_OPEN_NOMUTEX;
     switch (mode) {
@@ -24,9 +32,7 @@ Database::Database(const std::string& path, Mode mode) {
         throw StoreError(path + ": " + message);
     }
     sqlite3_extended_result_codes(db_, 1);
-    // Another process (the technician's commands, or the service) may hold the
-    // write lock for a moment.
-    sqlite3_busy_timeout(db_, 10000);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMillis);
 }
 
 Database::~Database() {
@@ -44,6 +50,19 @@ void Database::exec(const char* sql) {
 
 std::int64_t Database::changes() const {
     return sqlite3_changes64(db_);
+}
+
+bool Database::checkpointAndTruncateLog(int waitMillis) {
+    sqlite3_busy_timeout(db_, waitMillis);
+    int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMillis);
+    if ((rc & 0xFF) == SQLITE_BUSY) {
+        return false;
+    }
+    if (rc != SQLITE_OK) {
+        fail("checkpoint");
+    }
+    return true;
 }
 
 void Database::fail(const char* what) const {

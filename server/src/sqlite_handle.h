@@ -30,6 +30,10 @@ class Database {
         return db_;
     }
     std::int64_t changes() const;
+    // Checkpoints the write-ahead log into the database and truncates it to
+    // zero bytes, waiting up to waitMillis for readers. False when readers
+    // kept it from finishing (what the log held may still be in it).
+    bool checkpointAndTruncateLog(int waitMillis);
     [[noreturn]] void fail(const char* what) const;
 
   private:

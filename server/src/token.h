@@ -14,7 +14,7 @@ namespace zeq {
 // epoch), <nonce> 16 random bytes, <mac> the HMAC-SHA256 under the server secret
 // of everything before the last full stop. 117 bytes, inside the 80 to 200 that
 // the client admits. Tokens are stateless until used; the store remembers used
-// nonces until the token would have expired anyway.
+// nonces until a day after the token would have expired anyway.
 enum class TokenStatus {
     Valid,
     Malformed,   // not of the token's shape

@@ -12,6 +12,7 @@
 #include "support/http_client.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
+#include "support/stored_reports.h"
 #include "clock.h"
 
 namespace zeq {
@@ -39,7 +40,7 @@ class ServerLifecycle : public ::testing::Test {
         test::ignoreBrokenPipes();
     }
     std::int64_t stored() const {
-        return ReportStore(dir_.file("reports.db"), ReportStore::Access::ReadOnly).reportCount();
+        return test::storedReports(dir_.file("reports.db"));
     }
     test::TempDir dir_;
 };
@@ -74,8 +75,8 @@ TEST_F(ServerLifecycle, BehindTheProxyTheForwardedAddressIsKept) {
         "POST", "/api/report.php",
         {{"X-ZEQ-Token", token.body}, {"X-Forwarded-For", "198.51.100.7, 203.0.113.9"}}, report);
     ASSERT_EQ(receipt.status, 200) << receipt.body;
-    ReportStore store(dir_.file("reports.db"), ReportStore::Access::ReadOnly);
-    EXPECT_EQ(store.find(receipt.body)->clientAddress, "203.0.113.9");
+    EXPECT_EQ(test::findListed(dir_.file("reports.db"), receipt.body)->clientAddress,
+              "203.0.113.9");
 
     // A forwarded value that is not an address is not believed.
     std::string other = test::sampleReport(test::newReportId());
@@ -83,7 +84,7 @@ TEST_F(ServerLifecycle, BehindTheProxyTheForwardedAddressIsKept) {
         "POST", "/api/report.php",
         {{"X-ZEQ-Token", client.getToken().body}, {"X-Forwarded-For", "<script>"}}, other);
     ASSERT_EQ(second.status, 200);
-    EXPECT_EQ(store.find(second.body)->clientAddress, "127.0.0.1");
+    EXPECT_EQ(test::findListed(dir_.file("reports.db"), second.body)->clientAddress, "127.0.0.1");
 }
 
 TEST_F(ServerLifecycle, TokensOutliveARestartAndStaySpent) {
@@ -149,12 +150,11 @@ TEST_F(ServerLifecycle, RetentionIsAppliedWhenTheServiceStarts) {
     test::ServerProcess server(args, dir_.file("server.log"));
     bool gone = false;
     for (int i = 0; i < 100 && !gone; ++i) {
-        gone = !ReportStore(dir_.file("reports.db"), ReportStore::Access::ReadOnly).find(oldCode);
+        gone = !test::findListed(dir_.file("reports.db"), oldCode);
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_TRUE(gone);
-    EXPECT_TRUE(
-        ReportStore(dir_.file("reports.db"), ReportStore::Access::ReadOnly).find(recentCode));
+    EXPECT_TRUE(test::findListed(dir_.file("reports.db"), recentCode));
 }
 
 TEST_F(ServerLifecycle, ASecretOthersCanReadStopsTheStart) {

@@ -220,6 +220,11 @@ TEST(ReportEnvelope, RefusesWhatIsNotAJsonObject) {
         {"{'schema_version':1}", ReportProblem::NotJson},
         {R"({"schema_version":1,})", ReportProblem::NotJson},
         {"{\"client_version\":\"1.0\x01\"}", ReportProblem::NotJson},
+        // A byte-order mark: JSON parsers may skip it, but it is not the tool's report.
+        {"\xEF\xBB\xBF" + valid, ReportProblem::ByteOrderMark},
+        {"\xEF\xBB\xBF", ReportProblem::ByteOrderMark},
+        {"\xEF\xBB\xBF\xEF\xBB\xBF" + valid, ReportProblem::ByteOrderMark},
+        {" \xEF\xBB\xBF" + valid, ReportProblem::NotJson},
         {"[" + valid + "]", ReportProblem::NotObject},
         {"\"text\"", ReportProblem::NotObject},
         {"1", ReportProblem::NotObject},
@@ -281,7 +286,7 @@ TEST(ReportEnvelope, AcceptsEveryKindOfValidUtf8) {
 
 TEST(ReportEnvelope, EveryProblemHasItsOwnText) {
     std::set<std::string> texts;
-    for (int p = static_cast<int>(ReportProblem::None);
+    for (int p = static_cast<int>(ReportProblem::NotUtf8);
          p <= static_cast<int>(ReportProblem::Sections); ++p) {
         std::string text = describeProblem(static_cast<ReportProblem>(p));
         EXPECT_FALSE(text.empty());

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <functional>
 #include <deque>
 #include <set>
 #include <thread>
@@ -12,12 +13,17 @@
 #include "retention_sweeper.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
+#include "support/stored_reports.h"
 
 namespace zeq {
 namespace {
 
 constexpr std::int64_t kNow = 1'709'805'600;
 constexpr std::int64_t kDay = 86400;
+
+std::int64_t count(ReportStore& store) {
+    return static_cast<std::int64_t>(store.list().size());
+}
 
 class ReportStoreTest : public ::testing::Test {
   protected:
@@ -54,7 +60,7 @@ TEST_F(ReportStoreTest, StoresTheBytesVerbatimWithTheirDetails) {
     ASSERT_EQ(outcome.result, StoreResult::Stored);
     EXPECT_TRUE(isReceiptCode(outcome.code));
 
-    std::optional<ReportSummary> summary = store->find(outcome.code);
+    std::optional<ReportSummary> summary = test::findListed(*store, outcome.code);
     ASSERT_TRUE(summary);
     EXPECT_EQ(summary->reportId, id);
     EXPECT_EQ(summary->sha256, toHex(sha256(body)));
@@ -62,7 +68,7 @@ TEST_F(ReportStoreTest, StoresTheBytesVerbatimWithTheirDetails) {
     EXPECT_EQ(summary->size, static_cast<std::int64_t>(body.size()));
     EXPECT_EQ(summary->clientAddress, "203.0.113.7");
     EXPECT_TRUE(store->body(outcome.code) == body);
-    EXPECT_EQ(store->reportCount(), 1);
+    EXPECT_EQ(count(*store), 1);
 }
 
 TEST_F(ReportStoreTest, ARetryWithTheSameBytesGetsTheSameCode) {
@@ -74,10 +80,10 @@ TEST_F(ReportStoreTest, ARetryWithTheSameBytesGetsTheSameCode) {
     EXPECT_EQ(first.result, StoreResult::Stored);
     EXPECT_EQ(again.result, StoreResult::Repeated);
     EXPECT_EQ(again.code, first.code);
-    EXPECT_EQ(store->reportCount(), 1);
+    EXPECT_EQ(count(*store), 1);
     // Nothing of the retry was recorded.
-    EXPECT_EQ(store->find(first.code)->receivedAt, kNow);
-    EXPECT_EQ(store->find(first.code)->clientAddress, "203.0.113.7");
+    EXPECT_EQ(test::findListed(*store, first.code)->receivedAt, kNow);
+    EXPECT_EQ(test::findListed(*store, first.code)->clientAddress, "203.0.113.7");
 }
 
 TEST_F(ReportStoreTest, OtherBytesUnderAKnownReportIdAreAConflict) {
@@ -95,7 +101,7 @@ TEST_F(ReportStoreTest, OtherBytesUnderAKnownReportIdAreAConflict) {
         EXPECT_EQ(outcome.result, StoreResult::Conflict);
         EXPECT_TRUE(outcome.code.empty());
     }
-    EXPECT_EQ(store->reportCount(), 1);
+    EXPECT_EQ(count(*store), 1);
     EXPECT_TRUE(store->body(first.code) == body);
 }
 
@@ -105,7 +111,7 @@ TEST_F(ReportStoreTest, CodesAreUniqueEvenWhenTheSourceRepeatsItself) {
     std::string a = test::newReportId(), b = test::newReportId();
     EXPECT_EQ(store->store(a, test::sampleReport(a), kNow, "x").code, "ZEQ-AAAA-AAAA-AAAA");
     EXPECT_EQ(store->store(b, test::sampleReport(b), kNow, "x").code, "ZEQ-BBBB-BBBB-BBBB");
-    EXPECT_EQ(store->reportCount(), 2);
+    EXPECT_EQ(count(*store), 2);
 }
 
 TEST_F(ReportStoreTest, ASourceThatNeverFindsAFreeCodeStoresNothing) {
@@ -113,7 +119,7 @@ TEST_F(ReportStoreTest, ASourceThatNeverFindsAFreeCodeStoresNothing) {
     std::string a = test::newReportId(), b = test::newReportId();
     ASSERT_EQ(store->store(a, test::sampleReport(a), kNow, "x").result, StoreResult::Stored);
     EXPECT_THROW(store->store(b, test::sampleReport(b), kNow, "x"), StoreError);
-    EXPECT_EQ(store->reportCount(), 1);
+    EXPECT_EQ(count(*store), 1);
     // The failed transaction left the store usable.
     EXPECT_EQ(store->store(a, test::sampleReport(a), kNow, "x").result, StoreResult::Repeated);
 }
@@ -138,7 +144,7 @@ TEST_F(ReportStoreTest, ManyWritersGetDistinctCodesAndOneReportEach) {
         thread.join();
     }
     EXPECT_EQ(codes.size(), static_cast<std::size_t>(kThreads * kEach));
-    EXPECT_EQ(store->reportCount(), kThreads * kEach);
+    EXPECT_EQ(count(*store), kThreads * kEach);
 }
 
 TEST_F(ReportStoreTest, ConcurrentRetriesOfOneReportStoreItOnce) {
@@ -163,7 +169,7 @@ TEST_F(ReportStoreTest, ConcurrentRetriesOfOneReportStoreItOnce) {
     EXPECT_EQ(stored, 1);
     EXPECT_EQ(repeated, 7);
     EXPECT_EQ(codes.size(), 1u);
-    EXPECT_EQ(store->reportCount(), 1);
+    EXPECT_EQ(count(*store), 1);
 }
 
 TEST_F(ReportStoreTest, ATokenIsUsableOnceAlsoAfterReopening) {
@@ -178,15 +184,36 @@ TEST_F(ReportStoreTest, ATokenIsUsableOnceAlsoAfterReopening) {
     EXPECT_FALSE(reopened->consumeToken("bbbb", kNow + 900));
 }
 
-TEST_F(ReportStoreTest, ExpiredTokensAreForgottenAndOnlyThose) {
+TEST_F(ReportStoreTest, TokensExpiredBeforeTheCutoffAreForgottenAndOnlyThose) {
     auto store = open();
     ASSERT_TRUE(store->consumeToken("expired", kNow - 1));
     ASSERT_TRUE(store->consumeToken("expiring", kNow));
     ASSERT_TRUE(store->consumeToken("live", kNow + 1));
-    EXPECT_EQ(store->forgetExpiredTokens(kNow), 1);
+    EXPECT_EQ(store->forgetTokensExpiredBefore(kNow), 1);
     EXPECT_TRUE(store->consumeToken("expired", kNow - 1));
     EXPECT_FALSE(store->consumeToken("expiring", kNow));
     EXPECT_FALSE(store->consumeToken("live", kNow + 1));
+}
+
+TEST_F(ReportStoreTest, ASpentTokenIsRememberedForADayAfterItExpires) {
+    auto store = open();
+    struct Case {
+        const char* nonce;
+        std::int64_t expiredAgo;
+        bool remembered;
+    };
+    const Case cases[] = {
+        {"a", -600, true}, {"b", 10, true},        {"c", 23 * 3600, true},
+        {"d", kDay, true}, {"e", kDay + 1, false}, {"f", 40 * kDay, false},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(store->consumeToken(c.nonce, kNow - c.expiredAgo));
+    }
+    EXPECT_EQ(sweepExpired(*store, 30, kNow).tokens, 2);
+    for (const Case& c : cases) {
+        // consumeToken succeeds only for a nonce the store has forgotten.
+        EXPECT_EQ(store->consumeToken(c.nonce, kNow - c.expiredAgo), !c.remembered) << c.nonce;
+    }
 }
 
 TEST_F(ReportStoreTest, RetentionDeletesReportsOlderThanThePeriod) {
@@ -204,12 +231,13 @@ TEST_F(ReportStoreTest, RetentionDeletesReportsOlderThanThePeriod) {
         std::string id = test::newReportId();
         codes.push_back(store->store(id, test::sampleReport(id), kNow - c.age, "x").code);
     }
-    store->consumeToken("old", kNow - 10);
+    store->consumeToken("old", kNow - kDay - 10);
     SweepResult result = sweepExpired(*store, 30, kNow);
     EXPECT_EQ(result.reports, 3);
     EXPECT_EQ(result.tokens, 1);
     for (std::size_t i = 0; i < codes.size(); ++i) {
-        EXPECT_EQ(store->find(codes[i]).has_value(), cases[i].kept) << "age " << cases[i].age;
+        EXPECT_EQ(test::findListed(*store, codes[i]).has_value(), cases[i].kept)
+            << "age " << cases[i].age;
     }
     // A second sweep at the same time finds nothing more.
     EXPECT_EQ(sweepExpired(*store, 30, kNow).reports, 0);
@@ -232,7 +260,92 @@ TEST_F(ReportStoreTest, ListsInOrderOfArrivalAndRemovesOnRequest) {
     EXPECT_TRUE(store->remove(codes[1]));
     EXPECT_FALSE(store->remove(codes[1]));
     EXPECT_FALSE(store->body(codes[1]));
-    EXPECT_EQ(store->reportCount(), 2);
+    EXPECT_EQ(count(*store), 2);
+}
+
+TEST_F(ReportStoreTest, APurgeLargerThanOneBatchDeletesAllItShouldAndNothingElse) {
+    auto store = open();
+    constexpr int kOld = 1234, kRecent = 7;
+    for (int i = 0; i < kOld + kRecent; ++i) {
+        std::string id = test::reportIdFor(static_cast<unsigned>(i));
+        std::int64_t receivedAt = i < kOld ? kNow - 40 * kDay + i : kNow - i;
+        store->store(id, "{}" + id, receivedAt, "x");
+        store->consumeToken(id, i < kOld ? kNow - 2 * kDay : kNow);
+    }
+    SweepResult result = sweepExpired(*store, 30, kNow);
+    EXPECT_EQ(result.reports, kOld);
+    EXPECT_EQ(result.tokens, kOld);
+    EXPECT_EQ(count(*store), kRecent);
+    EXPECT_EQ(sweepExpired(*store, 30, kNow).reports, 0);
+}
+
+// The bytes of a deleted report must be gone from the database file and from
+// its write-ahead log while the service still has the database open.
+TEST(ReportStoreDeletion, DeletedReportsLeaveNoTraceInTheDatabaseFiles) {
+    using Erase =
+        std::function<void(ReportStore & service, const std::string& db, const std::string& code)>;
+    const std::pair<const char*, Erase> cases[] = {
+        {"remove", [](ReportStore& service, const std::string&,
+                      const std::string& code) { EXPECT_TRUE(service.remove(code)); }},
+        {"retention",
+         [](ReportStore& service, const std::string&, const std::string&) {
+             EXPECT_EQ(sweepExpired(service, 30, kNow).reports, 1);
+         }},
+        {"delete command beside the service",
+         [](ReportStore&, const std::string& db, const std::string& code) {
+             EXPECT_TRUE(ReportStore(db, ReportStore::Access::ReadWrite).remove(code));
+         }},
+    };
+    for (const auto& [how, erase] : cases) {
+        test::TempDir dir;
+        std::string db = dir.file("reports.db");
+        ReportStore service(db, ReportStore::Access::Service);
+        std::string marker = test::newReportId() + "-MARCA-PRIVADA";
+        std::string doomedId = test::newReportId(), keptId = test::newReportId();
+        std::string doomed = service
+                                 .store(doomedId, test::sampleReport(doomedId, 30000) + marker,
+                                        kNow - 31 * kDay, "x")
+                                 .code;
+        // A report kept, written after the doomed one.
+        service.store(keptId, test::sampleReport(keptId, 30000), kNow, "x");
+        auto onDisk = [&] {
+            std::string files = test::readFile(db) + test::readFile(db + "-wal");
+            return files.find(marker) != std::string::npos;
+        };
+        ASSERT_TRUE(onDisk()) << how << ": the report should be on disk before the delete";
+        erase(service, db, doomed);
+        EXPECT_FALSE(onDisk()) << how;
+        EXPECT_EQ(count(service), 1) << how;
+    }
+}
+
+TEST(ReportStoreDeletion, AReaderDelaysEmptyingTheLogUntilTheNextSweep) {
+    test::TempDir dir;
+    std::string db = dir.file("reports.db");
+    ReportStore service(db, ReportStore::Access::Service);
+    std::string marker = test::newReportId() + "-MARCA-PRIVADA";
+    std::string id = test::newReportId();
+    std::string code = service.store(id, test::sampleReport(id) + marker, kNow, "x").code;
+    auto inLog = [&] { return test::readFile(db + "-wal").find(marker) != std::string::npos; };
+
+    // A technician's command in the middle of a read.
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(db.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(reader, "SELECT code FROM reports", -1, &query, nullptr);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(service.remove(code));
+    std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("-wal"), std::string::npos) << warning;
+    EXPECT_TRUE(inLog());
+
+    sqlite3_finalize(query);
+    sqlite3_close(reader);
+    // The next sweep deletes nothing, and empties the log all the same.
+    EXPECT_EQ(sweepExpired(service, 30, kNow).reports, 0);
+    EXPECT_FALSE(inLog());
 }
 
 TEST_F(ReportStoreTest, UsesWriteAheadLogging) {

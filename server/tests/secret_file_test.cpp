@@ -7,6 +7,8 @@
 #include <fstream>
 #include <thread>
 
+#include "commands.h"
+#include "file_path.h"
 #include "secret_file.h"
 #include "support/server_process.h"
 
@@ -96,6 +98,25 @@ TEST(SecretFile, ReadsAnExistingPrivateSecret) {
     test::TempDir dir;
     writeBytes(dir.file("secret"), kSecretBytes, 0400);
     EXPECT_EQ(loadOrCreateSecret(dir.file("secret")), std::vector<unsigned char>(32, 'k'));
+}
+
+TEST(SecretFile, ByDefaultLivesBesideTheDatabase) {
+    struct Case {
+        const char* database;
+        const char* directory;
+        const char* secret;
+    };
+    const Case cases[] = {
+        {"/var/lib/zeq-server/reports.db", "/var/lib/zeq-server",
+         "/var/lib/zeq-server/token-secret"},
+        {"data/reports.db", "data", "data/token-secret"},
+        {"reports.db", ".", "./token-secret"},
+        {"/reports.db", "/", "/token-secret"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(directoryOf(c.database), c.directory) << c.database;
+        EXPECT_EQ(defaultSecretPath(c.database), c.secret) << c.database;
+    }
 }
 
 } // namespace

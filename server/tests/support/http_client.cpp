@@ -30,7 +30,7 @@ std::string lower(std::string text) {
     return text;
 }
 
-HttpResponse parseResponse(const std::string& raw) {
+HttpResponse parseResponse(const std::string& raw, bool toHead) {
     HttpResponse response;
     std::size_t headEnd = raw.find("\r\n\r\n");
     if (headEnd == std::string::npos || raw.compare(0, 9, "HTTP/1.1 ") != 0 || raw.size() < 12) {
@@ -55,7 +55,7 @@ HttpResponse parseResponse(const std::string& raw) {
     }
     response.body = raw.substr(headEnd + 4);
     auto length = response.headers.find("content-length");
-    if (length != response.headers.end()) {
+    if (length != response.headers.end() && !toHead) {
         std::size_t expected = std::stoul(length->second);
         if (response.body.size() < expected) {
             return HttpResponse{}; // cut off: not an answer
@@ -176,7 +176,7 @@ long Connection::readSome(char* buffer, std::size_t size) {
     }
 }
 
-HttpResponse Connection::readResponse() {
+HttpResponse Connection::readResponse(bool toHead) {
     std::string raw;
     char buffer[16384];
     for (;;) {
@@ -188,12 +188,12 @@ HttpResponse Connection::readResponse() {
         if (raw.size() > kMaxResponseBytes) {
             break;
         }
-        HttpResponse response = parseResponse(raw);
+        HttpResponse response = parseResponse(raw, toHead);
         if (response.status != 0 && response.headers.count("content-length") != 0) {
             return response;
         }
     }
-    return parseResponse(raw);
+    return parseResponse(raw, toHead);
 }
 
 HttpClient::HttpClient(int port, const std::string& caFile) : port_(port) {
@@ -291,7 +291,7 @@ HttpResponse HttpClient::request(const std::string& method, const std::string& p
     if (body) {
         connection->writeUnlessAnswered(*body);
     }
-    return connection->readResponse();
+    return connection->readResponse(method == "HEAD");
 }
 
 HttpResponse HttpClient::getToken() {

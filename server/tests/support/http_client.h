@@ -38,8 +38,9 @@ class Connection {
     // True when everything was written.
     bool writeUnlessAnswered(std::string_view bytes, std::size_t piece = 16384);
     bool answerPending(int waitMillis = 0) const;
-    // Reads the answer to its end (Content-Length, or the server's close).
-    HttpResponse readResponse();
+    // Reads the answer to its end (Content-Length, or the server's close). The
+    // answer to a HEAD request has no body, whatever its Content-Length says.
+    HttpResponse readResponse(bool toHead = false);
 
   private:
     friend class HttpClient;

@@ -48,6 +48,9 @@ std::string readFile(const std::string& path) {
 
 ServerProcess::ServerProcess(const std::vector<std::string>& args, const std::string& logPath)
     : logPath_(logPath) {
+    // The log may already hold lines of an earlier run: only what the new
+    // process writes counts. Measured before the spawn, which may write fast.
+    std::size_t skip = readFile(logPath).size();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(),
@@ -59,14 +62,8 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args, const std::st
     if (rc != 0) {
         throw std::runtime_error(std::string("cannot start ") + argv[0] + ": " + std::strerror(rc));
     }
-    // The log may already hold lines of an earlier run: take the last start line.
     static const std::regex listening("escuchando en https?://[^ ]*:([0-9]+)");
     auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    std::size_t skip = 0;
-    {
-        std::string before = readFile(logPath);
-        skip = before.size();
-    }
     while (std::chrono::steady_clock::now() < deadline) {
         std::string text = readFile(logPath);
         std::smatch match;
@@ -127,6 +124,12 @@ double ServerProcess::cpuSeconds() const {
         }
     }
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long ServerProcess::peakMemoryKiB() const {
+    std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
+    std::size_t at = status.find("VmHWM:");
+    return pid_ > 0 && at != std::string::npos ? std::stol(status.substr(at + 6)) : 0;
 }
 
 std::string ServerProcess::log() const {

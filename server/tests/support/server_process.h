@@ -28,6 +28,8 @@ class ServerProcess {
     std::string log() const;
     // CPU time the process has used so far (user + system), from /proc.
     double cpuSeconds() const;
+    // The most resident memory the process has had so far (VmHWM), in KiB.
+    long peakMemoryKiB() const;
 
   private:
     pid_t pid_ = -1;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "report_store.h"
+
+namespace zeq::test {
+
+// A stored report's details, found in the listing the technician's `list` prints.
+std::optional<ReportSummary> findListed(ReportStore& store, const std::string& code);
+// The same for a database file, opened read-only as the technician would.
+std::optional<ReportSummary> findListed(const std::string& databasePath, const std::string& code);
+// How many reports a database file holds.
+std::int64_t storedReports(const std::string& databasePath);
+
+} // namespace zeq::test
