@@ -240,8 +240,9 @@ bool SetClipboardText(const std::wstring& text) {
 std::string ReadWholeFile(const std::wstring& path, bool* ok) {
     std::string contents;
     *ok = false;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for writing too: a polling reader must never make a writer's open fail.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return contents;
     }
@@ -262,9 +263,9 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
         return false;
     }
     DWORD written = 0;
-    bool complete = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr) &&
-                    written == bytes.size();
+    bool complete =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
     return CloseHandle(file) && complete;
 }
 

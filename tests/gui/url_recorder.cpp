@@ -14,8 +14,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int bytes =
         WideCharToMultiByte(CP_UTF8, 0, argv[2], -1, line, sizeof(line) - 1, nullptr, nullptr);
     int result = 1;
-    HANDLE file = CreateFileW(argv[1], FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The test polls the file while it waits; a read that overlaps the open is retried.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        file = CreateFileW(argv[1], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+            Sleep(20);
+        } else {
+            break;
+        }
+    }
     if (bytes > 0 && file != INVALID_HANDLE_VALUE) {
         line[bytes - 1] = '\n';
         DWORD written = 0;
