@@ -88,14 +88,14 @@ const WCHAR kCloseCaption[] = L"Cerrar diagnóstico";
 
 void CreateRows(int first, int end) {
     for (int row = first; row < end; ++row) {
-        const ChildSpec& spec = kChildren[row];
-        HWND child = CreateChild(spec.className, spec.text, spec.style, spec.x, spec.y, spec.width,
-                                 spec.height, spec.id);
-        if (spec.font != NULL) {
-            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(*spec.font), TRUE);
+        const ChildSpec& layout = kChildren[row];
+        HWND child = CreateChild(layout.className, layout.text, layout.style, layout.x, layout.y,
+                                 layout.width, layout.height, layout.id);
+        if (layout.font != NULL) {
+            SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(*layout.font), TRUE);
         }
-        if (spec.keptIn != NULL) {
-            *spec.keptIn = child;
+        if (layout.keptIn != NULL) {
+            *layout.keptIn = child;
         }
     }
 }

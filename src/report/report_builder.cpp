@@ -47,11 +47,12 @@ void AppendDocument(ReportBuffer* buffer, const GUID* reportId) {
     AppendLiteral(buffer, ",\"sections\":[");
 
     for (int row = 0; row < kSectionCatalogueRows; ++row) {
-        const SectionSpec* spec = &SectionCatalogue[row];
+        const SectionSpec* section = &SectionCatalogue[row];
         if (row > 0) {
             AppendBytes(buffer, ",", 1);
         }
-        CollectWmiSection(buffer, spec->title, spec->wmiNamespace, spec->query, spec->maxRows);
+        CollectWmiSection(buffer, section->title, section->wmiNamespace, section->query,
+                          section->maxRows);
     }
 
     FILETIME fileTimeNow;

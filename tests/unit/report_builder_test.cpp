@@ -244,8 +244,8 @@ TEST_F(FullBuildTest, CollectedAtIsTheUtcTimeOfTheBuild) {
 
 TEST_F(FullBuildTest, HoldsTheTwentySixSectionsInOrder) {
     std::vector<std::string> expected;
-    for (const SectionSpec& spec : SectionCatalogue) {
-        expected.push_back(Utf8(spec.title));
+    for (const SectionSpec& section : SectionCatalogue) {
+        expected.push_back(Utf8(section.title));
     }
     expected.push_back(kEventsTitle);
     expected.push_back("Programas instalados");
