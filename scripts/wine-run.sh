@@ -20,4 +20,19 @@ if [ ! -f "$prefix/system.reg" ]; then
     fi
   ) 9>"$prefix.lock"
 fi
-exec wine "$@"
+
+# The program's output goes through files, not straight to the caller: Wine's
+# background processes (wineserver, services) inherit the standard handles and
+# would keep a caller's pipe open for seconds, or for as long as other programs
+# use the prefix, after this program has ended.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.out.XXXXXX")
+err=$(mktemp "${TMPDIR:-/tmp}/wine-run.err.XXXXXX")
+trap 'rm -f "$out" "$err"' EXIT
+wine "$@" >"$out" 2>"$err" &
+program=$!
+trap 'kill "$program" 2>/dev/null' TERM INT
+status=0
+wait "$program" || status=$?
+cat "$out"
+cat "$err" >&2
+exit "$status"
