@@ -222,6 +222,14 @@ TEST_F(HttpService, BadRequestsAreRefusedAndStoreNothing) {
     badUtf8.replace(badUtf8.find("Navegador"), 1, "\xC0\xAE");
 
     const std::size_t tooLarge = kMaxReportBytes + 1;
+    // Sends only a report request's head, with a fresh token and these headers:
+    // the refusals below must come before any body byte is read.
+    auto headOnly = [&](test::HeaderList headers) {
+        headers.insert(headers.begin(), {"X-ZEQ-Token", token()});
+        auto connection = client_->connect();
+        connection->write(HttpClient::requestHead("POST", "/api/report.php", headers));
+        return connection->readResponse();
+    };
     struct Case {
         std::string what;
         std::function<HttpResponse()> send;
@@ -257,14 +265,7 @@ TEST_F(HttpService, BadRequestsAreRefusedAndStoreNothing) {
         {"lower-case report_id", [&] { return client_->postReport(token(), lowerId); }, 400},
         {"consent false", [&] { return client_->postReport(token(), noConsent); }, 400},
         {"25 sections", [&] { return client_->postReport(token(), shortSections); }, 400},
-        {"no length",
-         [&] {
-             auto connection = client_->connect();
-             connection->write(
-                 HttpClient::requestHead("POST", "/api/report.php", {{"X-ZEQ-Token", token()}}));
-             return connection->readResponse();
-         },
-         411},
+        {"no length", [&] { return headOnly({}); }, 411},
         {"compressed body",
          [&] {
              return client_->request("POST", "/api/report.php",
@@ -274,43 +275,24 @@ TEST_F(HttpService, BadRequestsAreRefusedAndStoreNothing) {
          415},
         {"2 MiB + 1 declared",
          [&] {
-             // The refusal comes from the headers alone, before any body byte.
-             auto connection = client_->connect();
-             connection->write(HttpClient::requestHead(
-                 "POST", "/api/report.php",
-                 {{"X-ZEQ-Token", token()}, {"Content-Length", std::to_string(tooLarge)}}));
-             return connection->readResponse();
+             return headOnly({{"Content-Length", std::to_string(tooLarge)}});
          },
          413},
         // Chunked bodies are refused from the headers alone: a server that
         // waited for the chunks would answer 408 after the read time-out.
         {"chunked",
          [&] {
-             auto connection = client_->connect();
-             connection->write(HttpClient::requestHead(
-                 "POST", "/api/report.php",
-                 {{"X-ZEQ-Token", token()}, {"Transfer-Encoding", "chunked"}}));
-             return connection->readResponse();
+             return headOnly({{"Transfer-Encoding", "chunked"}});
          },
          411},
         {"chunked with a Content-Length too",
          [&] {
-             auto connection = client_->connect();
-             connection->write(HttpClient::requestHead("POST", "/api/report.php",
-                                                       {{"X-ZEQ-Token", token()},
-                                                        {"Transfer-Encoding", "chunked"},
-                                                        {"Content-Length", "100"}}));
-             return connection->readResponse();
+             return headOnly({{"Transfer-Encoding", "chunked"}, {"Content-Length", "100"}});
          },
          411},
         {"Transfer-Encoding identity",
          [&] {
-             auto connection = client_->connect();
-             connection->write(HttpClient::requestHead("POST", "/api/report.php",
-                                                       {{"X-ZEQ-Token", token()},
-                                                        {"Transfer-Encoding", "identity"},
-                                                        {"Content-Length", "100"}}));
-             return connection->readResponse();
+             return headOnly({{"Transfer-Encoding", "identity"}, {"Content-Length", "100"}});
          },
          411},
         {"byte-order mark", [&] { return client_->postReport(token(), "\xEF\xBB\xBF" + report()); },

@@ -200,43 +200,6 @@ bool TakeScreenshot(const char* name) {
     return WaitForFile(picture, 30000);
 }
 
-std::wstring ClipboardText() {
-    std::wstring text = L"<no text>";
-    if (!OpenClipboard(nullptr)) {
-        return L"<clipboard busy>";
-    }
-    HANDLE block = GetClipboardData(CF_UNICODETEXT);
-    if (block != nullptr) {
-        const WCHAR* data = static_cast<const WCHAR*>(GlobalLock(block));
-        if (data != nullptr) {
-            text = data;
-            GlobalUnlock(block);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
-bool SetClipboardText(const std::wstring& text) {
-    if (!OpenClipboard(nullptr)) {
-        return false;
-    }
-    EmptyClipboard();
-    SIZE_T size = (text.size() + 1) * sizeof(WCHAR);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    bool placed = false;
-    if (block != nullptr) {
-        CopyMemory(GlobalLock(block), text.c_str(), size);
-        GlobalUnlock(block);
-        placed = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-        if (!placed) {
-            GlobalFree(block);
-        }
-    }
-    CloseClipboard();
-    return placed;
-}
-
 std::string ReadWholeFile(const std::wstring& path, bool* ok) {
     std::string contents;
     *ok = false;

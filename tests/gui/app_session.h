@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "clipboard.h"
+
 struct AppSession {
     PROCESS_INFORMATION process;
     HWND window;
@@ -54,8 +56,6 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
 bool TakeScreenshot(const char* name);
 
 // Clipboard as Unicode text; setting it replaces everything on it.
-std::wstring ClipboardText();
-bool SetClipboardText(const std::wstring& text);
 
 // The whole file, or "" with ok false.
 std::string ReadWholeFile(const std::wstring& path, bool* ok);

@@ -9,6 +9,7 @@
 
 #include "app/app_state.h"
 #include "box_watch.h"
+#include "clipboard.h"
 #include "window_fixture.h"
 
 namespace {
@@ -90,39 +91,11 @@ TEST_F(RunControllerTest, StatusMessageShowsItsText) {
     }
 }
 
-std::wstring ClipboardText(HWND owner) {
-    std::wstring text;
-    if (!OpenClipboard(owner)) {
-        return L"<clipboard not opened>";
-    }
-    HANDLE block = GetClipboardData(CF_UNICODETEXT);
-    if (block != nullptr) {
-        const WCHAR* data = static_cast<const WCHAR*>(GlobalLock(block));
-        if (data != nullptr) {
-            text = data;
-            GlobalUnlock(block);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
-void PutClipboardText(HWND owner, const WCHAR* text) {
-    ASSERT_TRUE(OpenClipboard(owner));
-    EmptyClipboard();
-    SIZE_T size = (lstrlenW(text) + 1) * sizeof(WCHAR);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    CopyMemory(GlobalLock(block), text, size);
-    GlobalUnlock(block);
-    SetClipboardData(CF_UNICODETEXT, block);
-    CloseClipboard();
-}
-
 TEST_F(RunControllerTest, CopyPutsExactlyTheCodeOnTheClipboardOnlyWhenAvailable) {
     const WCHAR kSentinel[] = L"contenido anterior";
     lstrcpyW(AppState.receiptCode, kSampleCode);
 
-    PutClipboardText(window, kSentinel);
+    ASSERT_TRUE(SetClipboardText(kSentinel, window));
     AppState.codeAvailable = false;
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_COPY_CODE, BN_CLICKED),
                  reinterpret_cast<LPARAM>(AppState.copyButton));
