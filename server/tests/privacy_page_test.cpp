@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "privacy_page.h"
-#include "section_titles.h"
 #include "utf8.h"
 
 namespace zeq {
@@ -19,16 +18,39 @@ TEST(PrivacyPage, IsAMobileFriendlySpanishUtf8Page) {
 }
 
 TEST(PrivacyPage, ListsEverySectionOfTheReportInOrder) {
+    const char* const titles[] = {"Equipo",
+                                  "Identificación",
+                                  "Windows",
+                                  "Procesador",
+                                  "Memoria RAM",
+                                  "Bancos de memoria",
+                                  "Placa base",
+                                  "BIOS",
+                                  "Gráfica",
+                                  "Pantallas",
+                                  "Discos físicos",
+                                  "Volúmenes",
+                                  "Particiones",
+                                  "SMART",
+                                  "Salud de discos (Windows moderno)",
+                                  "Fiabilidad de discos (Windows moderno)",
+                                  "Batería",
+                                  "Temperatura ACPI (no necesariamente CPU)",
+                                  "Adaptadores de red",
+                                  "Sonido",
+                                  "Dispositivos con errores",
+                                  "Controladores",
+                                  "Actualizaciones",
+                                  "Seguridad",
+                                  "Eventos del sistema (últimos 7 días, máximo 80)",
+                                  "Programas instalados"};
     std::string page = renderPrivacyPage(30, "");
     std::size_t at = 0;
-    for (std::string_view title : kSectionTitles) {
+    for (const char* title : titles) {
         std::size_t found = page.find("<li>" + std::string(title) + "</li>", at);
         ASSERT_NE(found, std::string::npos) << title;
-        at = found;
+        at = found + 1;
     }
-    EXPECT_NE(page.find("<li>Identificación</li>"), std::string::npos);
-    EXPECT_NE(page.find("<li>Eventos del sistema (últimos 7 días, máximo 80)</li>"),
-              std::string::npos);
 }
 
 TEST(PrivacyPage, SaysWhatIsNeverReadHowLongAndWhoSees) {

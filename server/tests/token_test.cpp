@@ -34,7 +34,6 @@ TEST(TokenFormat, IssuedTokensFitTheClientsRule) {
         std::string token = tokens.issue();
         ASSERT_GE(token.size(), 80u);
         ASSERT_LE(token.size(), 200u);
-        ASSERT_EQ(token.size(), TokenAuthority::tokenLength);
         for (char c : token) {
             ASSERT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '.') << token;
         }

@@ -52,8 +52,9 @@ bool ComposeHeaders(WCHAR* text, const WCHAR* token) {
            AppendHeaderText(text, &used, token) && AppendHeaderText(text, &used, kHeaderEnd);
 }
 
-// Reads the body to its end into response; false when a read fails or the
-// body would take response past the limit (the rest is then left unread).
+// Reads the body to its end into response; false when a read fails, the body
+// would take response past the limit or response cannot grow (the rest is then
+// left unread).
 bool ReadBody(HINTERNET request, ReportBuffer* response) {
     BYTE chunk[kReadSize];
     for (;;) {
@@ -68,6 +69,9 @@ bool ReadBody(HINTERNET request, ReportBuffer* response) {
             return false;
         }
         AppendBytes(response, chunk, read);
+        if (response->failed) {
+            return false;
+        }
     }
 }
 

@@ -200,38 +200,6 @@ bool TakeScreenshot(const char* name) {
     return WaitForFile(picture, 30000);
 }
 
-std::string ReadWholeFile(const std::wstring& path, bool* ok) {
-    std::string contents;
-    *ok = false;
-    // Shared for writing too: a polling reader must never make a writer's open fail.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return contents;
-    }
-    char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        contents.append(chunk, read);
-    }
-    CloseHandle(file);
-    *ok = true;
-    return contents;
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    bool complete =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size();
-    return CloseHandle(file) && complete;
-}
-
 std::string ScreenPixels(HWND control) {
     RECT rect = {};
     GetWindowRect(control, &rect);

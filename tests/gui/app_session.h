@@ -8,6 +8,7 @@
 #include <string>
 
 #include "clipboard.h"
+#include "support/whole_file.h"
 
 struct AppSession {
     PROCESS_INFORMATION process;
@@ -54,14 +55,6 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
 // Asks the test runner for a screenshot of the display, saved as NAME.png in the
 // screenshot directory; false when no runner answers.
 bool TakeScreenshot(const char* name);
-
-// Clipboard as Unicode text; setting it replaces everything on it.
-
-// The whole file, or "" with ok false.
-std::string ReadWholeFile(const std::wstring& path, bool* ok);
-
-// Creates or replaces the file with exactly these bytes; false on any failure.
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
 
 // The control's pixels as shown on the screen, as raw 32-bit rows; "" on failure.
 std::string ScreenPixels(HWND control);

@@ -256,12 +256,7 @@ TEST_F(FlowsTest, SuccessfulRunShowsProgressAndTheCodeWhichCanBeCopiedAndSaved) 
     EXPECT_EQ(ReadWholeFile(path, &read), report);
     EXPECT_TRUE(read);
 
-    HANDLE stale = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(stale, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(stale, "old", 3, &written, nullptr);
-    CloseHandle(stale);
+    ASSERT_TRUE(WriteWholeFile(path, "old"));
     EXPECT_EQ(SaveThroughDialog(app.window, path, IDYES, &overwriteAsked), kSavedText);
     EXPECT_TRUE(overwriteAsked);
     EXPECT_EQ(ReadWholeFile(path, &read), report);

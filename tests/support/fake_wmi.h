@@ -20,6 +20,13 @@
 
 struct FakeWmi;
 
+// A method the code under test is not supposed to call: noted, and refused.
+HRESULT NoteUnexpectedCall(FakeWmi* world, const char* method);
+#define FAKE_UNEXPECTED_METHOD(method, ...)                                                        \
+    HRESULT STDMETHODCALLTYPE method(__VA_ARGS__) override {                                       \
+        return NoteUnexpectedCall(world_, #method);                                                \
+    }
+
 class FakeClassObject : public IWbemClassObject {
   public:
     FakeClassObject(FakeWmi* world, std::string name);
@@ -51,34 +58,31 @@ class FakeClassObject : public IWbemClassObject {
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
     // IWbemClassObject
-    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override;
-    HRESULT STDMETHODCALLTYPE Get(LPCWSTR, LONG, VARIANT*, CIMTYPE*, LONG*) override;
-    HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override;
-    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override;
-    HRESULT STDMETHODCALLTYPE GetNames(LPCWSTR, LONG, VARIANT*, SAFEARRAY**) override;
+    FAKE_UNEXPECTED_METHOD(GetQualifierSet, IWbemQualifierSet**)
+    FAKE_UNEXPECTED_METHOD(Get, LPCWSTR, LONG, VARIANT*, CIMTYPE*, LONG*)
+    FAKE_UNEXPECTED_METHOD(Put, LPCWSTR, LONG, VARIANT*, CIMTYPE)
+    FAKE_UNEXPECTED_METHOD(Delete, LPCWSTR)
+    FAKE_UNEXPECTED_METHOD(GetNames, LPCWSTR, LONG, VARIANT*, SAFEARRAY**)
     HRESULT STDMETHODCALLTYPE BeginEnumeration(LONG flags) override;
     HRESULT STDMETHODCALLTYPE Next(LONG flags, BSTR* name, VARIANT* value, CIMTYPE* type,
                                    LONG* flavour) override;
     HRESULT STDMETHODCALLTYPE EndEnumeration() override;
-    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override;
-    HRESULT STDMETHODCALLTYPE Clone(IWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override;
-    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override;
-    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override;
-    HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override;
-    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
-                                        IWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*,
-                                        IWbemClassObject*) override;
-    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override;
-    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override;
-    HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
-                                         IWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override;
-    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override;
-    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override;
+    FAKE_UNEXPECTED_METHOD(GetPropertyQualifierSet, LPCWSTR, IWbemQualifierSet**)
+    FAKE_UNEXPECTED_METHOD(Clone, IWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(GetObjectText, LONG, BSTR*)
+    FAKE_UNEXPECTED_METHOD(SpawnDerivedClass, LONG, IWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(SpawnInstance, LONG, IWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(CompareTo, LONG, IWbemClassObject*)
+    FAKE_UNEXPECTED_METHOD(GetPropertyOrigin, LPCWSTR, BSTR*)
+    FAKE_UNEXPECTED_METHOD(InheritsFrom, LPCWSTR)
+    FAKE_UNEXPECTED_METHOD(GetMethod, LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(PutMethod, LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*)
+    FAKE_UNEXPECTED_METHOD(DeleteMethod, LPCWSTR)
+    FAKE_UNEXPECTED_METHOD(BeginMethodEnumeration, LONG)
+    FAKE_UNEXPECTED_METHOD(NextMethod, LONG, BSTR*, IWbemClassObject**, IWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(EndMethodEnumeration)
+    FAKE_UNEXPECTED_METHOD(GetMethodQualifierSet, LPCWSTR, IWbemQualifierSet**)
+    FAKE_UNEXPECTED_METHOD(GetMethodOrigin, LPCWSTR, BSTR*)
 
   private:
     FakeWmi* world_;
@@ -113,12 +117,12 @@ class FakeEnumerator : public IEnumWbemClassObject {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE Reset() override;
+    FAKE_UNEXPECTED_METHOD(Reset)
     HRESULT STDMETHODCALLTYPE Next(LONG timeout, ULONG count, IWbemClassObject** objects,
                                    ULONG* returned) override;
-    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE Skip(LONG, ULONG) override;
+    FAKE_UNEXPECTED_METHOD(NextAsync, ULONG, IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(Clone, IEnumWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(Skip, LONG, ULONG)
 
   private:
     FakeWmi* world_;
@@ -163,59 +167,48 @@ class FakeServices : public IWbemServices, public IClientSecurity {
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
     // IClientSecurity
-    HRESULT STDMETHODCALLTYPE QueryBlanket(IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*,
-                                           void**, DWORD*) override;
+    FAKE_UNEXPECTED_METHOD(QueryBlanket, IUnknown*, DWORD*, DWORD*, OLECHAR**, DWORD*, DWORD*,
+                           void**, DWORD*)
     HRESULT STDMETHODCALLTYPE SetBlanket(IUnknown* proxy, DWORD authn, DWORD authz,
                                          OLECHAR* principal, DWORD level, DWORD imp, void* authInfo,
                                          DWORD caps) override;
-    HRESULT STDMETHODCALLTYPE CopyProxy(IUnknown*, IUnknown**) override;
+    FAKE_UNEXPECTED_METHOD(CopyProxy, IUnknown*, IUnknown**)
     // IWbemServices
-    HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                                            IWbemCallResult**) override;
-    HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override;
-    HRESULT STDMETHODCALLTYPE GetObject(const BSTR, LONG, IWbemContext*, IWbemClassObject**,
-                                        IWbemCallResult**) override;
-    HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*,
-                                       IWbemCallResult**) override;
-    HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                            IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*,
-                                          IWbemCallResult**) override;
-    HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*,
-                                               IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
-                                              IEnumWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                   IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
-                                          IWbemCallResult**) override;
-    HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                               IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*,
-                                             IWbemCallResult**) override;
-    HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
-                                                  IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE CreateInstanceEnum(const BSTR, LONG, IWbemContext*,
-                                                 IEnumWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                      IWbemObjectSink*) override;
+    FAKE_UNEXPECTED_METHOD(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**,
+                           IWbemCallResult**)
+    FAKE_UNEXPECTED_METHOD(CancelAsyncCall, IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(QueryObjectSink, LONG, IWbemObjectSink**)
+    FAKE_UNEXPECTED_METHOD(GetObject, const BSTR, LONG, IWbemContext*, IWbemClassObject**,
+                           IWbemCallResult**)
+    FAKE_UNEXPECTED_METHOD(GetObjectAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(PutClass, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+    FAKE_UNEXPECTED_METHOD(PutClassAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(DeleteClass, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+    FAKE_UNEXPECTED_METHOD(DeleteClassAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(CreateClassEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(CreateClassEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(PutInstance, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+    FAKE_UNEXPECTED_METHOD(PutInstanceAsync, IWbemClassObject*, LONG, IWbemContext*,
+                           IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(DeleteInstance, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+    FAKE_UNEXPECTED_METHOD(DeleteInstanceAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(CreateInstanceEnum, const BSTR, LONG, IWbemContext*,
+                           IEnumWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(CreateInstanceEnumAsync, const BSTR, LONG, IWbemContext*,
+                           IWbemObjectSink*)
     HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR query, LONG flags,
                                         IWbemContext* context,
                                         IEnumWbemClassObject** enumerator) override;
-    HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                    IEnumWbemClassObject**) override;
-    HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG,
-                                                         IWbemContext*, IWbemObjectSink*) override;
-    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
-                                         IWbemClassObject*, IWbemClassObject**,
-                                         IWbemCallResult**) override;
-    HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                              IWbemClassObject*, IWbemObjectSink*) override;
+    FAKE_UNEXPECTED_METHOD(ExecQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*,
+                           IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(ExecNotificationQuery, const BSTR, const BSTR, LONG, IWbemContext*,
+                           IEnumWbemClassObject**)
+    FAKE_UNEXPECTED_METHOD(ExecNotificationQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*,
+                           IWbemObjectSink*)
+    FAKE_UNEXPECTED_METHOD(ExecMethod, const BSTR, const BSTR, LONG, IWbemContext*,
+                           IWbemClassObject*, IWbemClassObject**, IWbemCallResult**)
+    FAKE_UNEXPECTED_METHOD(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*,
+                           IWbemClassObject*, IWbemObjectSink*)
 
   private:
     FakeWmi* world_;
@@ -231,7 +224,6 @@ class FakeLocator : public IWbemLocator {
 
     // Record.
     LONG refs = 1;
-    int connectCalls = 0;
     std::wstring resource;
     UINT resourceLength = 0;      // as SysStringLen sees it
     bool credentialsNull = false; // user, password, locale and authority

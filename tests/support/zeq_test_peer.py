@@ -62,8 +62,6 @@ SCENARIO SCRIPT (one item per line; blank lines and lines starting with # are ig
     empty               no body (the default)
     text:TEXT           TEXT with %XX escapes decoded (%20 space, %0D%0A a line end)
     hex:HEX             bytes in hexadecimal
-    fill:COUNT:HH       COUNT bytes of value HH (hexadecimal)
-    file:PATH           the bytes of a file (Unix path or Z:\\ path)
   VALUE of a header is %XX-decoded like TEXT. Every answer carries Content-Length (except
   1xx, 204 and 304, which have no body) and "Connection: close".
 
@@ -106,12 +104,6 @@ NO_BODY_STATUSES = (204, 304)
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def unix_path(path):
-    if len(path) > 2 and path[1] == ":" and path[0] in "zZ":
-        return path[2:].replace("\\", "/")
-    return path
 
 
 def write_atomically(path, data):
@@ -240,12 +232,6 @@ def parse_body(word):
         return urllib.parse.unquote_to_bytes(value)
     if kind == "hex":
         return bytes.fromhex(value)
-    if kind == "fill":
-        count, _, byte = value.partition(":")
-        return bytes([int(byte, 16)]) * int(count)
-    if kind == "file":
-        with open(unix_path(value), "rb") as f:
-            return f.read()
     raise ValueError("unknown body " + word)
 
 

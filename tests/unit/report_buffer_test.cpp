@@ -5,52 +5,9 @@
 #include <string>
 
 #include "report/report_buffer.h"
+#include "support/test_heap.h"
 
 namespace {
-
-// A heap behind the seam that counts every call, tracks live blocks and can be told to refuse.
-// It hands the calls it honours to the process heap.
-struct FakeHeapState {
-    int allocCalls;
-    int reAllocCalls;
-    int freeCalls;
-    int liveBlocks;
-    bool refuseAlloc;
-    bool refuseReAlloc;
-    SIZE_T lastAllocSize;
-};
-FakeHeapState fakeHeap;
-
-void* FakeAlloc(SIZE_T size) {
-    ++fakeHeap.allocCalls;
-    fakeHeap.lastAllocSize = size;
-    if (fakeHeap.refuseAlloc) {
-        return NULL;
-    }
-    void* block = kProcessHeap.alloc(size);
-    if (block != NULL) {
-        ++fakeHeap.liveBlocks;
-    }
-    return block;
-}
-
-void* FakeReAlloc(void* block, SIZE_T size) {
-    ++fakeHeap.reAllocCalls;
-    if (fakeHeap.refuseReAlloc) {
-        return NULL;
-    }
-    return kProcessHeap.reAlloc(block, size);
-}
-
-void FakeFree(void* block) {
-    ++fakeHeap.freeCalls;
-    if (block != NULL) {
-        --fakeHeap.liveBlocks;
-    }
-    kProcessHeap.free(block);
-}
-
-const ReportHeap kFakeHeap = {FakeAlloc, FakeReAlloc, FakeFree};
 
 std::string Text(const ReportBuffer& buffer) {
     return buffer.data == NULL ? std::string() : std::string(buffer.data, buffer.length);
@@ -88,15 +45,15 @@ class ReportBufferTest : public ::testing::Test {
   protected:
     void SetUp() override {
         savedHeap = reportHeap;
-        fakeHeap = FakeHeapState();
-        reportHeap = &kFakeHeap;
+        testHeap = TestHeapState();
+        reportHeap = &kTestHeap;
     }
     void TearDown() override {
-        fakeHeap.refuseAlloc = false;
-        fakeHeap.refuseReAlloc = false;
+        testHeap.refuseAlloc = false;
+        testHeap.refuseReAlloc = false;
         ResetBuffer(&buffer);
         ResetBuffer(&other);
-        EXPECT_EQ(0, fakeHeap.liveBlocks) << "a heap block was not released";
+        EXPECT_EQ(0, testHeap.liveBlocks) << "a heap block was not released";
         reportHeap = savedHeap;
     }
 
@@ -143,9 +100,9 @@ TEST_F(ReportBufferTest, FirstAppendToAnAllZeroRecordTakesTwiceTheBytesPlus8192)
         EXPECT_EQ(2 * size + 8192, buffer.capacity);
         EXPECT_EQ(piece, Text(buffer));
         EXPECT_EQ(0, buffer.data[size]);
-        EXPECT_EQ(1, fakeHeap.allocCalls);
+        EXPECT_EQ(1, testHeap.allocCalls);
         ResetBuffer(&buffer);
-        fakeHeap.allocCalls = 0;
+        testHeap.allocCalls = 0;
     }
 }
 
@@ -157,9 +114,9 @@ TEST_F(ReportBufferTest, GrowsToTwiceTheNeededSizePlus8192AndKeepsTheText) {
     std::string fits(8392 - 1 - 100, 'f');
     AppendBytes(&buffer, fits.data(), (UINT32)fits.size());
     EXPECT_EQ(8392u, buffer.capacity);
-    EXPECT_EQ(0, fakeHeap.reAllocCalls);
+    EXPECT_EQ(0, testHeap.reAllocCalls);
     AppendBytes(&buffer, "g", 1);
-    EXPECT_EQ(1, fakeHeap.reAllocCalls);
+    EXPECT_EQ(1, testHeap.reAllocCalls);
     EXPECT_EQ(2u * 8392 + 8192, buffer.capacity);
     EXPECT_EQ(before + fits + "g", Text(buffer));
     EXPECT_EQ(0, buffer.data[buffer.length]);
@@ -216,13 +173,13 @@ TEST_F(ReportBufferTest, HugeCountIsRefusedWithoutTouchingMemory) {
         ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, length));
         char* dataBefore = buffer.data;
         UINT32 capacityBefore = buffer.capacity;
-        int heapCallsBefore = fakeHeap.allocCalls + fakeHeap.reAllocCalls;
+        int heapCallsBefore = testHeap.allocCalls + testHeap.reAllocCalls;
         AppendBytes(&buffer, source, count);
         EXPECT_TRUE(buffer.failed);
         EXPECT_EQ(length, buffer.length);
         EXPECT_EQ(dataBefore, buffer.data);
         EXPECT_EQ(capacityBefore, buffer.capacity);
-        EXPECT_EQ(heapCallsBefore, fakeHeap.allocCalls + fakeHeap.reAllocCalls);
+        EXPECT_EQ(heapCallsBefore, testHeap.allocCalls + testHeap.reAllocCalls);
         EXPECT_EQ(std::string(length, 'x'), Text(buffer));
         EXPECT_EQ(0, buffer.data[length]);
         ResetBuffer(&buffer);
@@ -256,7 +213,7 @@ TEST_F(ReportBufferTest, FailureIsStickyUntilReset) {
     EXPECT_EQ(0u, buffer.length);
     EXPECT_EQ(0u, buffer.capacity);
     EXPECT_FALSE(buffer.failed);
-    EXPECT_EQ(0, fakeHeap.liveBlocks);
+    EXPECT_EQ(0, testHeap.liveBlocks);
 
     AppendBytes(&buffer, "abc", 3);
     EXPECT_FALSE(buffer.failed);
@@ -266,41 +223,41 @@ TEST_F(ReportBufferTest, FailureIsStickyUntilReset) {
 
 TEST_F(ReportBufferTest, ResetReleasesOnlyAnOwnedBlock) {
     ResetBuffer(&buffer);
-    EXPECT_EQ(0, fakeHeap.freeCalls);
+    EXPECT_EQ(0, testHeap.freeCalls);
 
     // A failed record without storage (refused first append) resets without a heap call too.
     AppendBytes(&buffer, "x", kCeiling);
     ASSERT_TRUE(buffer.failed);
     ASSERT_EQ(nullptr, buffer.data);
     ResetBuffer(&buffer);
-    EXPECT_EQ(0, fakeHeap.freeCalls);
+    EXPECT_EQ(0, testHeap.freeCalls);
     EXPECT_FALSE(buffer.failed);
 
     AppendBytes(&buffer, "x", 1);
     ResetBuffer(&buffer);
-    EXPECT_EQ(1, fakeHeap.freeCalls);
-    EXPECT_EQ(0, fakeHeap.liveBlocks);
+    EXPECT_EQ(1, testHeap.freeCalls);
+    EXPECT_EQ(0, testHeap.liveBlocks);
 }
 
 TEST_F(ReportBufferTest, HeapRefusalKeepsTheOldTextReadable) {
     // First allocation refused: the record stays without storage, failed.
-    fakeHeap.refuseAlloc = true;
+    testHeap.refuseAlloc = true;
     AppendBytes(&buffer, "abc", 3);
     EXPECT_TRUE(buffer.failed);
     EXPECT_EQ(nullptr, buffer.data);
     EXPECT_EQ(0u, buffer.length);
     EXPECT_EQ(0u, buffer.capacity);
     ResetBuffer(&buffer);
-    fakeHeap.refuseAlloc = false;
+    testHeap.refuseAlloc = false;
 
     // Growth refused: the old block, text and terminator are intact.
     ASSERT_NO_FATAL_FAILURE(FillTo(&buffer, 8000));
     char* dataBefore = buffer.data;
     UINT32 capacityBefore = buffer.capacity;
-    fakeHeap.refuseReAlloc = true;
+    testHeap.refuseReAlloc = true;
     std::string big(20000, 'b');
     AppendBytes(&buffer, big.data(), (UINT32)big.size());
-    EXPECT_EQ(1, fakeHeap.reAllocCalls);
+    EXPECT_EQ(1, testHeap.reAllocCalls);
     EXPECT_TRUE(buffer.failed);
     EXPECT_EQ(dataBefore, buffer.data);
     EXPECT_EQ(capacityBefore, buffer.capacity);
@@ -374,12 +331,12 @@ TEST_F(ReportBufferTest, EscapesOnlyQuoteBackslashAndControlBytes) {
 
 TEST_F(ReportBufferTest, NullAndEmptyTextGiveAnEmptyStringWithoutScratch) {
     AppendBytes(&buffer, "[", 1);
-    int allocsBefore = fakeHeap.allocCalls;
+    int allocsBefore = testHeap.allocCalls;
     AppendJsonString(&buffer, NULL);
     AppendBytes(&buffer, ",", 1);
     AppendJsonString(&buffer, L"");
     EXPECT_EQ("[\"\",\"\"", Text(buffer));
-    EXPECT_EQ(allocsBefore, fakeHeap.allocCalls);
+    EXPECT_EQ(allocsBefore, testHeap.allocCalls);
     EXPECT_FALSE(buffer.failed);
 }
 
@@ -433,23 +390,23 @@ TEST_F(ReportBufferTest, EncodesAtMost6000Units) {
 
 TEST_F(ReportBufferTest, ScratchRefusalLeavesOnlyTheOpeningQuote) {
     AppendBytes(&buffer, "[", 1);
-    fakeHeap.refuseAlloc = true;
+    testHeap.refuseAlloc = true;
     AppendJsonString(&buffer, L"texto \"largo\"");
     EXPECT_TRUE(buffer.failed);
     EXPECT_EQ("[\"", Text(buffer));
     EXPECT_EQ(0, buffer.data[buffer.length]);
     // The scratch block asked for is the UTF-8 size plus one.
-    EXPECT_EQ((SIZE_T)14, fakeHeap.lastAllocSize);
-    EXPECT_EQ(0, fakeHeap.freeCalls);
+    EXPECT_EQ((SIZE_T)14, testHeap.lastAllocSize);
+    EXPECT_EQ(0, testHeap.freeCalls);
 }
 
 TEST_F(ReportBufferTest, ScratchBlockIsReleased) {
     AppendJsonString(&buffer, L"a\u00f1o");
-    EXPECT_EQ(2, fakeHeap.allocCalls);
-    EXPECT_EQ(1, fakeHeap.freeCalls);
-    EXPECT_EQ(1, fakeHeap.liveBlocks);
+    EXPECT_EQ(2, testHeap.allocCalls);
+    EXPECT_EQ(1, testHeap.freeCalls);
+    EXPECT_EQ(1, testHeap.liveBlocks);
     // The UTF-8 of "año" is 4 bytes; the scratch block has one more.
-    EXPECT_EQ((SIZE_T)5, fakeHeap.lastAllocSize);
+    EXPECT_EQ((SIZE_T)5, testHeap.lastAllocSize);
 }
 
 TEST_F(ReportBufferTest, CeilingMidStringKeepsEarlierPiecesAndNoClosingQuote) {
@@ -556,10 +513,10 @@ TEST_F(ReportBufferTest, EscapingMatchesPiecewiseAppendingAcrossGrowth) {
                     AppendBytes(target, more.data(), (UINT32)more.size());
                     Poison(target);
                 }
-                fakeHeap.refuseReAlloc = refuse != 0;
+                testHeap.refuseReAlloc = refuse != 0;
                 AppendJsonString(&buffer, text.c_str());
                 ReferenceAppendJsonString(&other, text);
-                fakeHeap.refuseReAlloc = false;
+                testHeap.refuseReAlloc = false;
                 refusals += buffer.failed;
                 ASSERT_NO_FATAL_FAILURE(ExpectSameBuffer(other, buffer));
                 ResetBuffer(&buffer);

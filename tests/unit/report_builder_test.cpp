@@ -86,7 +86,6 @@ TEST(SystemEventsQueryTest, AsksForTheSystemLogSinceMidnightUtcSevenDaysBefore) 
                         "TimeGenerated>='") +
             c.since + "000000.000000+000'";
         EXPECT_EQ(expected, Utf8(query)) << c.since;
-        EXPECT_EQ(171, lstrlenW(query));
     }
 }
 
@@ -250,9 +249,6 @@ TEST_F(FullBuildTest, HoldsTheTwentySixSectionsInOrder) {
     expected.push_back(kEventsTitle);
     expected.push_back("Programas instalados");
     ASSERT_EQ(26u, expected.size());
-    EXPECT_EQ("Equipo", expected[0]);
-    EXPECT_EQ("Identificación", expected[1]);
-    EXPECT_EQ("Seguridad", expected[23]);
 
     for (const Build* build : {&fixedBuild, &realBuild}) {
         ASSERT_TRUE(build->parsed) << build->parseError;

@@ -9,6 +9,7 @@
 
 #include "app/report_file.h"
 #include "report/report_buffer.h"
+#include "support/whole_file.h"
 
 namespace {
 
@@ -68,29 +69,11 @@ class ReportFileTest : public ::testing::Test {
     std::wstring folder_;
 };
 
-std::string ReadWholeFile(const std::wstring& path) {
-    std::string content;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<missing>";
-    }
-    char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        content.append(chunk, read);
-    }
-    CloseHandle(file);
-    return content;
-}
-
-void WriteWholeFile(const std::wstring& path, const std::string& content) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    ASSERT_TRUE(
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-    CloseHandle(file);
+// The file's bytes, or "<missing>".
+std::string Contents(const std::wstring& path) {
+    bool ok = false;
+    std::string bytes = ReadWholeFile(path, &ok);
+    return ok ? bytes : "<missing>";
 }
 
 // A report buffer holding exactly these bytes; the caller resets it.
@@ -124,7 +107,7 @@ TEST_F(ReportFileTest, WritesExactlyTheBufferBytesAndNothingElse) {
         ReportBuffer buffer = BufferOf(testCase.bytes);
         std::wstring target = In(L"informe.json");
         EXPECT_TRUE(SaveReportToFile(target.c_str(), &buffer));
-        EXPECT_EQ(testCase.bytes, ReadWholeFile(target));
+        EXPECT_EQ(testCase.bytes, Contents(target));
         EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, Listing());
         ResetBuffer(&buffer);
     }
@@ -132,10 +115,10 @@ TEST_F(ReportFileTest, WritesExactlyTheBufferBytesAndNothingElse) {
 
 TEST_F(ReportFileTest, ReplacesALongerExistingFileWhole) {
     std::wstring target = In(L"informe.json");
-    WriteWholeFile(target, std::string(100000, 'x'));
+    ASSERT_TRUE(WriteWholeFile(target, std::string(100000, 'x')));
     ReportBuffer buffer = BufferOf("{\"report\":2}");
     EXPECT_TRUE(SaveReportToFile(target.c_str(), &buffer));
-    EXPECT_EQ("{\"report\":2}", ReadWholeFile(target));
+    EXPECT_EQ("{\"report\":2}", Contents(target));
     EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, Listing());
     ResetBuffer(&buffer);
 }
@@ -162,13 +145,13 @@ TEST_F(ReportFileTest, LeavesATargetThatCannotBeReplacedAsItWas) {
     ReportBuffer buffer = BufferOf("{\"nuevo\":true}");
 
     std::wstring held = In(L"abierto.json");
-    WriteWholeFile(held, "{\"anterior\":true}");
+    ASSERT_TRUE(WriteWholeFile(held, "{\"anterior\":true}"));
     HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     EXPECT_FALSE(SaveReportToFile(held.c_str(), &buffer));
     CloseHandle(holder);
-    EXPECT_EQ("{\"anterior\":true}", ReadWholeFile(held));
+    EXPECT_EQ("{\"anterior\":true}", Contents(held));
 
     std::wstring folder = In(L"carpeta.json");
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
@@ -193,7 +176,7 @@ TEST_F(ReportFileTest, SavesATargetWithALongNameAndFailsWithoutATemporaryCopyLef
     const std::wstring longTarget = L"\\\\?\\" + In(longName);
     ReportBuffer first = BufferOf("{\"largo\":1}");
     EXPECT_TRUE(SaveReportToFile(longTarget.c_str(), &first));
-    EXPECT_EQ("{\"largo\":1}", ReadWholeFile(longTarget));
+    EXPECT_EQ("{\"largo\":1}", Contents(longTarget));
     EXPECT_EQ(std::vector<std::wstring>{longName}, Listing());
 
     // A save that fails at the rename still removes its temporary copy.
@@ -203,7 +186,7 @@ TEST_F(ReportFileTest, SavesATargetWithALongNameAndFailsWithoutATemporaryCopyLef
     ReportBuffer second = BufferOf("{\"largo\":2}");
     EXPECT_FALSE(SaveReportToFile(longTarget.c_str(), &second));
     CloseHandle(holder);
-    EXPECT_EQ("{\"largo\":1}", ReadWholeFile(longTarget));
+    EXPECT_EQ("{\"largo\":1}", Contents(longTarget));
     EXPECT_EQ(std::vector<std::wstring>{longName}, Listing());
 
     ResetBuffer(&second);
@@ -224,7 +207,7 @@ TEST_F(ReportFileTest, SavesATargetWhosePathIsNearMaxPath) {
     ASSERT_EQ(250u, deepTarget.size());
     ReportBuffer buffer = BufferOf("{\"profundo\":1}");
     EXPECT_TRUE(SaveReportToFile(deepTarget.c_str(), &buffer));
-    EXPECT_EQ("{\"profundo\":1}", ReadWholeFile(deepTarget));
+    EXPECT_EQ("{\"profundo\":1}", Contents(deepTarget));
     EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, ListingOf(deep));
     ResetBuffer(&buffer);
 }
@@ -249,7 +232,7 @@ TEST_F(ReportFileTest, SavesRelativeAndSlashSeparatedPathsWithNoCopyLeftBehind) 
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(testCase.target)));
         EXPECT_TRUE(SaveReportToFile(testCase.target, &buffer));
-        EXPECT_EQ("{\"ruta\":1}", ReadWholeFile(In(testCase.savedAs)));
+        EXPECT_EQ("{\"ruta\":1}", Contents(In(testCase.savedAs)));
     }
     SetCurrentDirectoryW(previous);
     std::vector<std::wstring> top = Listing();
@@ -290,7 +273,7 @@ DWORD WINAPI ReleaseAfterTemporaryCopyAppears(LPVOID parameter) {
 
 TEST_F(ReportFileTest, RetriesTheRenameWhileAnotherProgramBrieflyHoldsTheTarget) {
     std::wstring target = In(L"informe.json");
-    WriteWholeFile(target, "{\"anterior\":true}");
+    ASSERT_TRUE(WriteWholeFile(target, "{\"anterior\":true}"));
     BriefHolder holder = {folder_, CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                nullptr, OPEN_EXISTING, 0, nullptr)};
     ASSERT_NE(INVALID_HANDLE_VALUE, holder.file);
@@ -305,7 +288,7 @@ TEST_F(ReportFileTest, RetriesTheRenameWhileAnotherProgramBrieflyHoldsTheTarget)
     GetExitCodeThread(releaser, &released);
     CloseHandle(releaser);
     EXPECT_EQ(0u, released) << "the temporary copy never appeared";
-    EXPECT_EQ("{\"nuevo\":true}", ReadWholeFile(target));
+    EXPECT_EQ("{\"nuevo\":true}", Contents(target));
     EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, Listing());
     ResetBuffer(&buffer);
 }
