@@ -95,6 +95,16 @@ class HttpService : public ::testing::Test {
         EXPECT_EQ(response.status, 200);
         return response.body;
     }
+    // A connection that has sent the head of a report upload with a fresh token.
+    static std::unique_ptr<test::Connection> startUpload(const std::string& report) {
+        auto connection = client_->connect();
+        if (connection) {
+            connection->write(HttpClient::requestHead(
+                "POST", "/api/report.php",
+                {{"X-ZEQ-Token", token()}, {"Content-Length", std::to_string(report.size())}}));
+        }
+        return connection;
+    }
     static std::string submit(const std::string& report) {
         HttpResponse response = client_->postReport(token(), report);
         EXPECT_EQ(response.status, 200) << response.body;
@@ -355,12 +365,9 @@ TEST_F(HttpService, ATokenIsSpentEvenByARefusedReport) {
 TEST_F(HttpService, ATricklingClientIsCutOffByTheBodyDeadline) {
     std::int64_t before = stored();
     std::string report = test::sampleReport(test::newReportId());
-    auto connection = client_->connect();
-    ASSERT_TRUE(connection);
     auto start = std::chrono::steady_clock::now();
-    connection->write(HttpClient::requestHead(
-        "POST", "/api/report.php",
-        {{"X-ZEQ-Token", token()}, {"Content-Length", std::to_string(report.size())}}));
+    auto connection = startUpload(report);
+    ASSERT_TRUE(connection);
     // One byte every 200 ms: never silent for a whole read time-out.
     auto giveUp = start + std::chrono::seconds(kBodyTimeout + kReadTimeout + 3);
     for (std::size_t i = 0; i < report.size() && !connection->answerPending(200); ++i) {
@@ -380,12 +387,9 @@ TEST_F(HttpService, ATricklingClientIsCutOffByTheBodyDeadline) {
 TEST_F(HttpService, ASilentClientIsCutOffByTheReadTimeout) {
     std::int64_t before = stored();
     std::string report = test::sampleReport(test::newReportId());
-    auto connection = client_->connect();
-    ASSERT_TRUE(connection);
     auto start = std::chrono::steady_clock::now();
-    connection->write(HttpClient::requestHead(
-        "POST", "/api/report.php",
-        {{"X-ZEQ-Token", token()}, {"Content-Length", std::to_string(report.size())}}));
+    auto connection = startUpload(report);
+    ASSERT_TRUE(connection);
     connection->write(report.substr(0, report.size() / 2));
     HttpResponse response = connection->readResponse();
     double elapsed = Seconds(std::chrono::steady_clock::now() - start).count();

@@ -34,18 +34,11 @@ const DWORD kMainWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
     controls.dwICC = ICC_PROGRESS_CLASS;
     InitCommonControlsEx(&controls); // a failure shows up as a missing progress bar only
 
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = MainWindowProc;
-    windowClass.hInstance = GetModuleHandleW(NULL);
-    windowClass.hCursor = LoadCursorW(NULL, IDC_ARROW);
-    windowClass.hIcon = LoadIconW(NULL, IDI_APPLICATION);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kMainWindowClass;
-    RegisterClassW(&windowClass); // if this fails, CreateWindowExW fails below
+    RegisterMainWindowClass(); // if this fails, CreateWindowExW fails below
 
     HWND window = CreateWindowExW(0, kMainWindowClass, kMainWindowTitle, kMainWindowStyle,
                                   CW_USEDEFAULT, CW_USEDEFAULT, kMainWindowWidth, kMainWindowHeight,
-                                  NULL, NULL, windowClass.hInstance, NULL);
+                                  NULL, NULL, GetModuleHandleW(NULL), NULL);
     if (window == NULL) {
         ExitProcess(kExitFailure);
     }

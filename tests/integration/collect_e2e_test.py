@@ -25,21 +25,13 @@ import unittest
 
 import jsonschema
 
+from report_texts import SECTION_TITLES, WMI_FAILURE_PATTERN, WMI_PARTIAL
+
 ARGS = None
 
-SECTION_TITLES = [
-    "Equipo", "Identificación", "Windows", "Procesador", "Memoria RAM", "Bancos de memoria",
-    "Placa base", "BIOS", "Gráfica", "Pantallas", "Discos físicos", "Volúmenes", "Particiones",
-    "SMART", "Salud de discos (Windows moderno)", "Fiabilidad de discos (Windows moderno)",
-    "Batería", "Temperatura ACPI (no necesariamente CPU)", "Adaptadores de red", "Sonido",
-    "Dispositivos con errores", "Controladores", "Actualizaciones", "Seguridad",
-    "Eventos del sistema (últimos 7 días, máximo 80)", "Programas instalados",
-]
 ENVELOPE_KEYS = ["schema_version", "client_version", "consent", "report_id", "collected_at",
                  "elevated", "sections"]
-WMI_FAILURE = re.compile(r"^No disponible: WMI 0x[0-9A-F]{8}\. Puede requerir permisos o un "
-                         r"proveedor compatible\.$")
-WMI_PARTIAL = "Listado parcial: límite de registros o tiempo alcanzado."
+WMI_FAILURE = re.compile(WMI_FAILURE_PATTERN)
 
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 # One entry per registry view, with text that needs UTF-8 and JSON escaping on the way.

@@ -11,21 +11,12 @@ import unittest
 
 import jsonschema
 
+from report_texts import (PROGRAMS_COMPLETE_NOTE, PROGRAMS_PARTIAL_NOTE, SECTION_TITLES,
+                          WMI_PARTIAL)
+
 SCHEMA = None
 
-TITLES = [
-    "Equipo", "Identificación", "Windows", "Procesador", "Memoria RAM", "Bancos de memoria",
-    "Placa base", "BIOS", "Gráfica", "Pantallas", "Discos físicos", "Volúmenes", "Particiones",
-    "SMART", "Salud de discos (Windows moderno)", "Fiabilidad de discos (Windows moderno)",
-    "Batería", "Temperatura ACPI (no necesariamente CPU)", "Adaptadores de red", "Sonido",
-    "Dispositivos con errores", "Controladores", "Actualizaciones", "Seguridad",
-    "Eventos del sistema (últimos 7 días, máximo 80)",
-]
-COMPLETE_NOTE = ("Inventario HKLM: puede incluir duplicados entre vistas. No incluye todos los "
-                 "programas por usuario ni todas las apps de Microsoft Store.")
-PARTIAL_NOTE = ("Listado parcial. Se consultan programas del equipo (HKLM); no aplicaciones de "
-                "otros usuarios ni todas las apps de Microsoft Store.")
-WMI_PARTIAL = "Listado parcial: límite de registros o tiempo alcanzado."
+TITLES = SECTION_TITLES[:-1]  # the WMI sections and the events
 
 
 def valid_report():
@@ -39,7 +30,7 @@ def valid_report():
     sections.append({"name": "Programas instalados",
                      "rows": [{"Name": "Editor", "DisplayVersion": "", "Publisher": "Ulbrena",
                                "InstallDate": "20240307"}, {"Name": "Otro"}],
-                     "error": COMPLETE_NOTE})
+                     "error": PROGRAMS_COMPLETE_NOTE})
     return {"schema_version": 1, "client_version": "1.0.0", "consent": True,
             "report_id": "9C3B1F0E-4D2A-4E7B-A1C3-0F5D6E7A8B9C",
             "collected_at": "2024-02-29T23:59:59Z", "elevated": False, "sections": sections}
@@ -101,7 +92,7 @@ class ReportSchemaTest(unittest.TestCase):
         accepted = [
             ("example", valid_report()),
             ("partial programs note, 500 programs",
-             lambda r: section(r, 25).update(error=PARTIAL_NOTE,
+             lambda r: section(r, 25).update(error=PROGRAMS_PARTIAL_NOTE,
                                              rows=[{"Name": "p"}] * 500)),
             ("row limit reached exactly", lambda r: section(r, 21).update(
                 rows=[{"DeviceName": "d"}] * 300)),
