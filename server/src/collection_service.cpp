@@ -119,8 +119,13 @@ void refuse(Response& res, int status) {
 // included, and offers no way to turn that off. These short answers make sense
 // only whole (a part of a token is no token), so ranges are dropped, as HTTP
 // allows. The request is httplib's own mutable object, handed over as const.
-void ignoreRanges(const Request& req) {
-    const_cast<Request&>(req).ranges.clear();
+// Answers are whole and uncompressed whatever the request asks for: the client
+// takes the body as the token or receipt code byte for byte, and a proxy on
+// the way may add a Range or an Accept-Encoding header the client never sent.
+void answerWholeAndPlain(const Request& req) {
+    Request& request = const_cast<Request&>(req);
+    request.ranges.clear();
+    request.headers.erase("Accept-Encoding");
 }
 
 bool equalsIgnoringCase(const std::string& a, const char* b) {
@@ -220,7 +225,7 @@ struct CollectionService::Handlers {
         trace.bytesIn = 0;
         trace.client = clientAddress(req);
 
-        ignoreRanges(req);
+        answerWholeAndPlain(req);
         // Refusals are decided here, before httplib reads any body.
         if (req.headers.size() > kMaxRequestHeaders + kHeadersAddedByHttplib) {
             refuse(res, 431);
@@ -396,7 +401,7 @@ struct CollectionService::Handlers {
 
     httplib::Server::HandlerResponse fillErrorText(const Request& req, Response& res) {
         // Also for httplib's own refusals, which never pass through preRoute.
-        ignoreRanges(req);
+        answerWholeAndPlain(req);
         if (res.body.empty()) {
             refuse(res, res.status);
         }

@@ -11,8 +11,11 @@ constexpr int kSchemaVersion = 1;
 // A 48-bit code collides with a stored one with negligible probability; a few
 // draws make a collision-caused failure practically impossible.
 constexpr int kCodeDraws = 8;
-// Rows deleted per transaction by the retention sweep.
-constexpr std::int64_t kDeleteBatchRows = 500;
+// Rows deleted per transaction by the retention sweep. Reports are up to 2 MiB
+// each: a small batch keeps every transaction (and the wait of the requests
+// behind it) short. Spent tokens are a few bytes.
+constexpr std::int64_t kReportDeleteBatchRows = 16;
+constexpr std::int64_t kTokenDeleteBatchRows = 500;
 // The log shrinks back to this after a checkpoint (it grows past it under load).
 constexpr const char* kJournalSizeLimit = "PRAGMA journal_size_limit = 4194304";
 // How long emptying the log waits for readers (a technician's command); the
@@ -217,23 +220,24 @@ bool ReportStore::remove(std::string_view code) {
     return removed;
 }
 
-std::int64_t ReportStore::deleteInBatches(Statement& statement, std::int64_t cutoff) {
+std::int64_t ReportStore::deleteInBatches(Statement& statement, std::int64_t cutoff,
+                                          std::int64_t batchRows) {
     std::int64_t total = 0;
     for (;;) {
         // The lock is let go between batches: requests go ahead in between.
         std::lock_guard<std::mutex> lock(mutex_);
         StatementUse use(statement);
-        statement.bind(1, cutoff).bind(2, kDeleteBatchRows).step();
+        statement.bind(1, cutoff).bind(2, batchRows).step();
         std::int64_t deleted = db_.changes();
         total += deleted;
-        if (deleted < kDeleteBatchRows) {
+        if (deleted < batchRows) {
             return total;
         }
     }
 }
 
 std::int64_t ReportStore::purgeReceivedBefore(std::int64_t cutoff) {
-    std::int64_t deleted = deleteInBatches(statements_->purge, cutoff);
+    std::int64_t deleted = deleteInBatches(statements_->purge, cutoff, kReportDeleteBatchRows);
     // Also when nothing went now: this clears what an earlier attempt, or
     // another process, could not take out of the log.
     std::lock_guard<std::mutex> lock(mutex_);
@@ -242,7 +246,7 @@ std::int64_t ReportStore::purgeReceivedBefore(std::int64_t cutoff) {
 }
 
 std::int64_t ReportStore::forgetTokensExpiredBefore(std::int64_t cutoff) {
-    return deleteInBatches(statements_->forgetTokens, cutoff);
+    return deleteInBatches(statements_->forgetTokens, cutoff, kTokenDeleteBatchRows);
 }
 
 void ReportStore::truncateLog() {

@@ -74,7 +74,7 @@ class ReportStore {
 
     // Deletes with the statement (bound to the cutoff and a batch size) until
     // a batch comes back short; returns how many rows went.
-    std::int64_t deleteInBatches(Statement& statement, std::int64_t cutoff);
+    std::int64_t deleteInBatches(Statement& statement, std::int64_t cutoff, std::int64_t batchRows);
     // Copies the log into the database and empties it, so that deleted
     // reports, overwritten in the database by secure_delete, are not still
     // readable in the -wal file. Logs when readers kept it from finishing.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -51,8 +52,10 @@ ServiceSettings settingsFrom(const CommandLine& line) {
     return settings;
 }
 
-// Waits for SIGTERM or SIGINT and stops the service. A signal that arrives
-// before the service listens is held until it does: stop() is a no-op before.
+// Waits for SIGTERM, SIGINT or SIGHUP and stops the service. A signal that
+// arrives before the service listens is held until it does: stop() is a no-op
+// before. A second signal while requests drain ends the process at once; a
+// report is stored in one transaction, so none is left half-stored.
 class ShutdownOnSignal {
   public:
     ShutdownOnSignal(CollectionService& service, const sigset_t& signals)
@@ -74,12 +77,17 @@ class ShutdownOnSignal {
             return;
         }
         writeLogLine("zeq-server: señal recibida, terminando las peticiones en curso");
-        while (!finished_) {
-            if (service_.running()) {
-                service_.stop();
-                return;
-            }
+        while (!finished_ && !service_.running()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (finished_) {
+            return;
+        }
+        service_.stop();
+        sigwait(&signals_, &signal);
+        if (!finished_) {
+            writeLogLine("zeq-server: segunda señal, salida inmediata");
+            std::_Exit(1);
         }
     }
 
@@ -104,6 +112,7 @@ int serveCommand(const CommandLine& line) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 

@@ -136,6 +136,30 @@ TEST_F(ServerLifecycle, AReportInFlightIsFinishedOnShutdown) {
               std::string::npos);
 }
 
+// An operator who signals again does not wait for a slow upload to drain.
+TEST_F(ServerLifecycle, ASecondSignalEndsTheDrainAtOnce) {
+    test::ServerProcess server(tlsArgs(dir_), dir_.file("server.log"));
+    HttpClient client(server.port(), kCa);
+    std::string token = client.getToken().body;
+    std::string report = test::sampleReport(test::newReportId(), 200000);
+    auto connection = client.connect();
+    ASSERT_TRUE(connection);
+    connection->write(HttpClient::requestHead(
+        "POST", "/api/report.php",
+        {{"X-ZEQ-Token", token}, {"Content-Length", std::to_string(report.size())}}));
+    connection->write(report.substr(0, report.size() / 2));
+
+    server.signal(SIGHUP);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(client.connect(), nullptr);
+    auto start = std::chrono::steady_clock::now();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(stored(), 0);
+    EXPECT_NE(test::readFile(dir_.file("server.log")).find("segunda señal"), std::string::npos);
+}
+
 TEST_F(ServerLifecycle, RetentionIsAppliedWhenTheServiceStarts) {
     std::string oldCode, recentCode;
     {

@@ -466,6 +466,31 @@ TEST_F(HttpService, HeadIsAnsweredOnlyForThePrivacyPage) {
     }
 }
 
+// A proxy on the way may ask for compression; the client reads the body as
+// the token or code itself, so every answer stays plain.
+TEST_F(HttpService, AnswersAreNeverCompressed) {
+    const test::HeaderList compressed = {{"Accept-Encoding", "gzip, deflate, br"}};
+    HttpResponse tokenAnswer = client_->request("GET", "/api/token.php", compressed);
+    EXPECT_EQ(tokenAnswer.status, 200);
+    EXPECT_TRUE(isClientToken(tokenAnswer.body)) << tokenAnswer.body;
+
+    std::string report = test::sampleReport(test::newReportId());
+    test::HeaderList reportHeaders = compressed;
+    reportHeaders.push_back({"X-ZEQ-Token", tokenAnswer.body});
+    reportHeaders.push_back({"Content-Type", "application/json"});
+    HttpResponse codeAnswer = client_->request("POST", "/api/report.php", reportHeaders, report);
+    EXPECT_EQ(codeAnswer.status, 200) << codeAnswer.body;
+    EXPECT_TRUE(isClientReceipt(codeAnswer.body)) << codeAnswer.body;
+
+    HttpResponse page = client_->request("GET", "/privacy.php", compressed);
+    EXPECT_EQ(page.body.rfind("<!DOCTYPE html>", 0), 0u);
+    HttpResponse refusal = client_->request("GET", "/nothing", compressed);
+    EXPECT_EQ(refusal.body, "No encontrado.");
+    for (const HttpResponse* answer : {&tokenAnswer, &codeAnswer, &page, &refusal}) {
+        EXPECT_TRUE(answer->header("content-encoding").empty());
+    }
+}
+
 TEST_F(HttpService, RangeHeadersAreIgnoredAndAnswersComeWhole) {
     std::string page = client_->request("GET", "/privacy.php").body;
     ASSERT_GT(page.size(), 100u);
