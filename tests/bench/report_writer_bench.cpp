@@ -61,7 +61,24 @@ const WCHAR* const kTexts[] = {
     L"Servicio de actualización automática",
     L"",
 };
-const int kTextCount = sizeof(kTexts) / sizeof(kTexts[0]);
+
+// Longer values (descriptions, paths, device and program names), to show how the rate grows
+// when the fixed cost per text is spread over more bytes.
+const WCHAR* const kLongTexts[] = {
+    L"Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz, 8 núcleos, 16 procesadores lógicos",
+    L"C:\\Program Files (x86)\\Compañía de Software\\Herramienta de diagnóstico\\bin\\diag.exe",
+    L"Controlador de pantalla básico de Microsoft \"WDDM\" versión 10.0.19041.1 (firmado)",
+    L"Adaptador de red Realtek PCIe GbE Family Controller #2 - Conexión de área local",
+    L"Actualización acumulativa de seguridad para Windows 10 Version 22H2 (KB5034441)\r\n",
+    L"Dispositivo de almacenamiento masivo USB; el controlador no se pudo cargar (código 39)",
+    L"Microsoft Visual C++ 2015-2022 Redistributable (x64) - 14.38.33130 — Microsoft Corporation",
+    L"El servicio Cliente de directiva de grupo no pudo iniciarse a tiempo.\tReintento en 30 s…",
+};
+
+// The text set being measured.
+const WCHAR* const* gTexts = kTexts;
+int gTextCount = sizeof(kTexts) / sizeof(kTexts[0]);
+const int kMaxTextCount = sizeof(kTexts) / sizeof(kTexts[0]);
 
 // One append per piece, taken literally, to show what batching the plain runs gains.
 void PiecewiseAppendJsonString(ReportBuffer* buffer, const WCHAR* text) {
@@ -101,19 +118,30 @@ struct RoundResult {
     HeapCounts heap;
 };
 
-RoundResult RunRound(void (*append)(ReportBuffer*, const WCHAR*), const int* utf8Sizes) {
+// With pregrown set, the round starts from a block that an untimed fill has already grown to the
+// ceiling: no reallocation and no fresh pages, only the appending itself.
+RoundResult RunRound(void (*append)(ReportBuffer*, const WCHAR*), const int* utf8Sizes,
+                     bool pregrown) {
     ReportBuffer buffer = {};
     RoundResult result = {};
+    for (int i = 0; pregrown && !buffer.failed; ++i) {
+        append(&buffer, gTexts[i % gTextCount]);
+    }
+    if (pregrown) {
+        buffer.length = 0;
+        buffer.failed = false;
+        buffer.data[0] = 0;
+    }
     counts = HeapCounts();
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
     for (int i = 0;; ++i) {
-        append(&buffer, kTexts[i % kTextCount]);
+        append(&buffer, gTexts[i % gTextCount]);
         if (buffer.failed) {
             break;
         }
-        result.inputBytes += utf8Sizes[i % kTextCount];
+        result.inputBytes += utf8Sizes[i % gTextCount];
         ++result.texts;
     }
     QueryPerformanceCounter(&end);
@@ -126,10 +154,10 @@ RoundResult RunRound(void (*append)(ReportBuffer*, const WCHAR*), const int* utf
 
 // Returns the number of texts that fitted under the ceiling.
 int Report(const char* name, void (*append)(ReportBuffer*, const WCHAR*), const int* utf8Sizes,
-           int rounds) {
+           int rounds, bool pregrown = false) {
     RoundResult best = {};
     for (int round = 0; round < rounds; ++round) {
-        RoundResult r = RunRound(append, utf8Sizes);
+        RoundResult r = RunRound(append, utf8Sizes, pregrown);
         printf("  %s round %d: %.1f ms, %d texts, %.0f input bytes, %.0f output bytes\n", name,
                round + 1, r.seconds * 1000, r.texts, r.inputBytes, r.outputBytes);
         if (round == 0 || r.seconds < best.seconds) {
@@ -158,7 +186,7 @@ void ReportPlatformShare(int texts, const int* utf8Sizes, int rounds) {
         QueryPerformanceCounter(&start);
         double bytes = 0;
         for (int i = 0; i < texts; ++i) {
-            const WCHAR* text = kTexts[i % kTextCount];
+            const WCHAR* text = gTexts[i % gTextCount];
             int units = lstrlenW(text);
             if (units > 0) {
                 int size = WideCharToMultiByte(CP_UTF8, 0, text, units, NULL, 0, NULL, NULL);
@@ -166,7 +194,7 @@ void ReportPlatformShare(int texts, const int* utf8Sizes, int rounds) {
                 WideCharToMultiByte(CP_UTF8, 0, text, units, scratch, size, NULL, NULL);
                 kProcessHeap.free(scratch);
             }
-            bytes += utf8Sizes[i % kTextCount];
+            bytes += utf8Sizes[i % gTextCount];
         }
         QueryPerformanceCounter(&end);
         double seconds = (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
@@ -188,17 +216,36 @@ int main(int argc, char** argv) {
     if (rounds < 1) {
         rounds = 1;
     }
-    int utf8Sizes[kTextCount];
-    for (int i = 0; i < kTextCount; ++i) {
-        utf8Sizes[i] = WideCharToMultiByte(CP_UTF8, 0, kTexts[i], -1, NULL, 0, NULL, NULL) - 1;
+    struct TextSet {
+        const char* name;
+        const WCHAR* const* texts;
+        int count;
+    };
+    const TextSet sets[] = {
+        {"short texts (names and values as most rows hold them)", kTexts, kMaxTextCount},
+        {"longer texts (descriptions, paths, product names)", kLongTexts,
+         (int)(sizeof(kLongTexts) / sizeof(kLongTexts[0]))},
+    };
+    for (const TextSet& set : sets) {
+        gTexts = set.texts;
+        gTextCount = set.count;
+        int utf8Sizes[kMaxTextCount];
+        double averageBytes = 0;
+        for (int i = 0; i < gTextCount; ++i) {
+            utf8Sizes[i] = WideCharToMultiByte(CP_UTF8, 0, gTexts[i], -1, NULL, 0, NULL, NULL) - 1;
+            averageBytes += (double)utf8Sizes[i] / gTextCount;
+        }
+        const ReportHeap* saved = reportHeap;
+        reportHeap = &kCountingHeap;
+        printf("\n== %d distinct %s, %.1f UTF-8 bytes on average, repeated up to the %u-byte "
+               "ceiling\n",
+               gTextCount, set.name, averageBytes, (unsigned)kReportBufferCeiling);
+        int texts = Report("AppendJsonString", AppendJsonString, utf8Sizes, rounds);
+        Report("one append per piece", PiecewiseAppendJsonString, utf8Sizes, rounds);
+        Report("AppendJsonString into a block already grown to the ceiling", AppendJsonString,
+               utf8Sizes, rounds, true);
+        reportHeap = saved;
+        ReportPlatformShare(texts, utf8Sizes, rounds);
     }
-    const ReportHeap* saved = reportHeap;
-    reportHeap = &kCountingHeap;
-    printf("Report of %d distinct short texts repeated up to the %u-byte ceiling\n", kTextCount,
-           (unsigned)kReportBufferCeiling);
-    int texts = Report("AppendJsonString", AppendJsonString, utf8Sizes, rounds);
-    Report("one append per piece", PiecewiseAppendJsonString, utf8Sizes, rounds);
-    reportHeap = saved;
-    ReportPlatformShare(texts, utf8Sizes, rounds);
     return 0;
 }
