@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "report_store.h"
@@ -32,6 +33,20 @@ std::vector<std::string> tlsArgs(const test::TempDir& dir, const std::string& po
             "--cert", kCerts + "/server.pem",
             "--key",  kCerts + "/server.key",
             "--db",   dir.file("reports.db")};
+}
+
+// A connection with an upload under way: a fresh token, the head and the first
+// half of the report sent.
+std::unique_ptr<test::Connection> sendHalfOf(HttpClient& client, const std::string& report) {
+    std::string token = client.getToken().body;
+    auto connection = client.connect();
+    if (connection) {
+        connection->write(HttpClient::requestHead(
+            "POST", "/api/report.php",
+            {{"X-ZEQ-Token", token}, {"Content-Length", std::to_string(report.size())}}));
+        connection->write(report.substr(0, report.size() / 2));
+    }
+    return connection;
 }
 
 class ServerLifecycle : public ::testing::Test {
@@ -112,14 +127,9 @@ TEST_F(ServerLifecycle, TokensOutliveARestartAndStaySpent) {
 TEST_F(ServerLifecycle, AReportInFlightIsFinishedOnShutdown) {
     test::ServerProcess server(tlsArgs(dir_), dir_.file("server.log"));
     HttpClient client(server.port(), kCa);
-    std::string token = client.getToken().body;
     std::string report = test::sampleReport(test::newReportId(), 200000);
-    auto connection = client.connect();
+    auto connection = sendHalfOf(client, report);
     ASSERT_TRUE(connection);
-    connection->write(HttpClient::requestHead(
-        "POST", "/api/report.php",
-        {{"X-ZEQ-Token", token}, {"Content-Length", std::to_string(report.size())}}));
-    connection->write(report.substr(0, report.size() / 2));
 
     server.signal(SIGTERM);
     std::this_thread::sleep_for(300ms);
@@ -140,14 +150,9 @@ TEST_F(ServerLifecycle, AReportInFlightIsFinishedOnShutdown) {
 TEST_F(ServerLifecycle, ASecondSignalEndsTheDrainAtOnce) {
     test::ServerProcess server(tlsArgs(dir_), dir_.file("server.log"));
     HttpClient client(server.port(), kCa);
-    std::string token = client.getToken().body;
     std::string report = test::sampleReport(test::newReportId(), 200000);
-    auto connection = client.connect();
+    auto connection = sendHalfOf(client, report);
     ASSERT_TRUE(connection);
-    connection->write(HttpClient::requestHead(
-        "POST", "/api/report.php",
-        {{"X-ZEQ-Token", token}, {"Content-Length", std::to_string(report.size())}}));
-    connection->write(report.substr(0, report.size() / 2));
 
     server.signal(SIGHUP);
     std::this_thread::sleep_for(300ms);
