@@ -116,12 +116,10 @@ void refuse(Response& res, int status) {
 }
 
 // httplib 0.11 answers a Range header with parts of any answer, refusals
-// included, and offers no way to turn that off. These short answers make sense
-// only whole (a part of a token is no token), so ranges are dropped, as HTTP
-// allows. The request is httplib's own mutable object, handed over as const.
-// Answers are whole and uncompressed whatever the request asks for: the client
-// takes the body as the token or receipt code byte for byte, and a proxy on
-// the way may add a Range or an Accept-Encoding header the client never sent.
+// included, and compresses text when Accept-Encoding allows it; neither can be
+// turned off. The client takes the body as the token or receipt code byte for
+// byte, and a proxy on the way may add either header, so both are dropped, as
+// HTTP allows. The request is httplib's own mutable object, handed over as const.
 void answerWholeAndPlain(const Request& req) {
     Request& request = const_cast<Request&>(req);
     request.ranges.clear();

@@ -7,32 +7,9 @@
 #include <stdlib.h>
 
 #include "report/report_buffer.h"
+#include "support/test_heap.h"
 
 namespace {
-
-struct HeapCounts {
-    int allocs;
-    int reAllocs;
-    int frees;
-};
-HeapCounts counts;
-
-void* CountingAlloc(SIZE_T size) {
-    ++counts.allocs;
-    return kProcessHeap.alloc(size);
-}
-
-void* CountingReAlloc(void* block, SIZE_T size) {
-    ++counts.reAllocs;
-    return kProcessHeap.reAlloc(block, size);
-}
-
-void CountingFree(void* block) {
-    ++counts.frees;
-    kProcessHeap.free(block);
-}
-
-const ReportHeap kCountingHeap = {CountingAlloc, CountingReAlloc, CountingFree};
 
 // Short ASCII, accented and escape-bearing texts, as section titles, property names and values.
 const WCHAR* const kTexts[] = {
@@ -79,6 +56,7 @@ const WCHAR* const kLongTexts[] = {
 const WCHAR* const* gTexts = kTexts;
 int gTextCount = sizeof(kTexts) / sizeof(kTexts[0]);
 const int kMaxTextCount = sizeof(kTexts) / sizeof(kTexts[0]);
+static_assert(sizeof(kLongTexts) <= sizeof(kTexts), "kMaxTextCount bounds every text set");
 
 // One append per piece, taken literally, to show what batching the plain runs gains.
 void PiecewiseAppendJsonString(ReportBuffer* buffer, const WCHAR* text) {
@@ -115,7 +93,7 @@ struct RoundResult {
     double inputBytes; // UTF-8 bytes of the texts appended whole
     double outputBytes;
     int texts;
-    HeapCounts heap;
+    TestHeapState heap;
 };
 
 // With pregrown set, the round starts from a block that an untimed fill has already grown to the
@@ -132,7 +110,7 @@ RoundResult RunRound(void (*append)(ReportBuffer*, const WCHAR*), const int* utf
         buffer.failed = false;
         buffer.data[0] = 0;
     }
-    counts = HeapCounts();
+    testHeap = TestHeapState();
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
@@ -147,7 +125,7 @@ RoundResult RunRound(void (*append)(ReportBuffer*, const WCHAR*), const int* utf
     QueryPerformanceCounter(&end);
     result.seconds = (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
     result.outputBytes = buffer.length;
-    result.heap = counts;
+    result.heap = testHeap;
     ResetBuffer(&buffer);
     return result;
 }
@@ -170,7 +148,7 @@ int Report(const char* name, void (*append)(ReportBuffer*, const WCHAR*), const 
     printf("  output %.1f MB/s (JSON bytes appended)\n", best.outputBytes / best.seconds / 1e6);
     printf("  heap: %d reallocations, %d allocations (first block + one scratch per non-empty "
            "text), %d releases\n",
-           best.heap.reAllocs, best.heap.allocs, best.heap.frees);
+           best.heap.reAllocCalls, best.heap.allocCalls, best.heap.freeCalls);
     printf("  %.0f ns per text\n", best.seconds * 1e9 / best.texts);
     return best.texts;
 }
@@ -236,7 +214,7 @@ int main(int argc, char** argv) {
             averageBytes += (double)utf8Sizes[i] / gTextCount;
         }
         const ReportHeap* saved = reportHeap;
-        reportHeap = &kCountingHeap;
+        reportHeap = &kTestHeap;
         printf("\n== %d distinct %s, %.1f UTF-8 bytes on average, repeated up to the %u-byte "
                "ceiling\n",
                gTextCount, set.name, averageBytes, (unsigned)kReportBufferCeiling);
