@@ -10,7 +10,7 @@ jobs=$(nproc)
 
 # The collection server: a native build beside the Windows one, built first because
 # the end-to-end window test (real_server_e2e_test) submits to it.
-cmake -S "$root/server" -B "$build/server" >/dev/null
+cmake -S "$root/server" -B "$build/server" -DZEQ_WERROR=ON >/dev/null
 cmake --build "$build/server" -j "$jobs"
 
 cmake -S "$root" -B "$build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "clock.h"
-#include "report_store.h"
+#include "base/clock.h"
+#include "store/report_store.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"

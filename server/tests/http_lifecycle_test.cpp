@@ -9,12 +9,12 @@
 #include <memory>
 #include <thread>
 
-#include "report_store.h"
+#include "store/report_store.h"
 #include "support/http_client.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
-#include "clock.h"
+#include "base/clock.h"
 
 namespace zeq {
 namespace {

@@ -10,15 +10,15 @@
 #include <set>
 #include <thread>
 
-#include "crypto.h"
-#include "report_envelope.h"
-#include "report_store.h"
-#include "secret_file.h"
+#include "base/crypto.h"
+#include "upload/report_envelope.h"
+#include "store/report_store.h"
+#include "upload/secret_file.h"
 #include "support/http_client.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
-#include "token.h"
+#include "upload/token.h"
 
 namespace zeq {
 namespace {

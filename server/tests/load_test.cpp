@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "receipt_code.h"
-#include "report_store.h"
+#include "store/receipt_code.h"
+#include "store/report_store.h"
 #include "support/http_client.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"

@@ -8,9 +8,9 @@
 #include <set>
 #include <thread>
 
-#include "crypto.h"
-#include "report_store.h"
-#include "retention_sweeper.h"
+#include "base/crypto.h"
+#include "store/report_store.h"
+#include "store/retention_sweeper.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"

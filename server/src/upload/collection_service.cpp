@@ -1,4 +1,4 @@
-#include "collection_service.h"
+#include "upload/collection_service.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -16,9 +16,9 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "privacy_page.h"
-#include "report_envelope.h"
-#include "request_log.h"
+#include "upload/privacy_page.h"
+#include "upload/report_envelope.h"
+#include "base/request_log.h"
 
 namespace zeq {
 

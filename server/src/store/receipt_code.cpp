@@ -1,8 +1,8 @@
-#include "receipt_code.h"
+#include "store/receipt_code.h"
 
 #include <vector>
 
-#include "crypto.h"
+#include "base/crypto.h"
 
 namespace zeq {
 

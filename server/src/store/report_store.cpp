@@ -1,7 +1,7 @@
-#include "report_store.h"
+#include "store/report_store.h"
 
-#include "crypto.h"
-#include "request_log.h"
+#include "base/crypto.h"
+#include "base/request_log.h"
 
 namespace zeq {
 

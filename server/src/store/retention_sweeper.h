@@ -6,8 +6,8 @@
 #include <mutex>
 #include <thread>
 
-#include "clock.h"
-#include "report_store.h"
+#include "base/clock.h"
+#include "store/report_store.h"
 
 namespace zeq {
 

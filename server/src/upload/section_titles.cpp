@@ -1,4 +1,4 @@
-#include "section_titles.h"
+#include "upload/section_titles.h"
 
 namespace zeq {
 

@@ -10,12 +10,12 @@
 #include <stdexcept>
 #include <thread>
 
-#include "collection_service.h"
-#include "commands.h"
-#include "file_path.h"
-#include "request_log.h"
-#include "retention_sweeper.h"
-#include "secret_file.h"
+#include "upload/collection_service.h"
+#include "cli/commands.h"
+#include "base/file_path.h"
+#include "base/request_log.h"
+#include "store/retention_sweeper.h"
+#include "upload/secret_file.h"
 
 namespace zeq {
 

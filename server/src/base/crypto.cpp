@@ -1,4 +1,4 @@
-#include "crypto.h"
+#include "base/crypto.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

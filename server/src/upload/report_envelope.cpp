@@ -1,10 +1,10 @@
-#include "report_envelope.h"
+#include "upload/report_envelope.h"
 
 #include <array>
 
 #include <nlohmann/json.hpp>
 
-#include "utf8.h"
+#include "base/utf8.h"
 
 namespace zeq {
 

@@ -1,10 +1,10 @@
-#include "token.h"
+#include "upload/token.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <stdexcept>
 
-#include "crypto.h"
+#include "base/crypto.h"
 
 namespace zeq {
 

@@ -1,6 +1,6 @@
-#include "retention_sweeper.h"
+#include "store/retention_sweeper.h"
 
-#include "request_log.h"
+#include "base/request_log.h"
 
 namespace zeq {
 

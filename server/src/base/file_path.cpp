@@ -1,4 +1,4 @@
-#include "file_path.h"
+#include "base/file_path.h"
 
 namespace zeq {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "clock.h"
+#include "base/clock.h"
 
 namespace zeq {
 

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "cli/commands.h"
 
 int main(int argc, char** argv) {
     return zeq::runCommand(std::vector<std::string>(argv + 1, argv + argc));

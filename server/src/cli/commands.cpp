@@ -1,4 +1,4 @@
-#include "commands.h"
+#include "cli/commands.h"
 
 #include <cctype>
 #include <cinttypes>
@@ -6,11 +6,11 @@
 #include <functional>
 #include <optional>
 
-#include "file_path.h"
-#include "receipt_code.h"
-#include "report_store.h"
-#include "request_log.h"
-#include "retention_sweeper.h"
+#include "base/file_path.h"
+#include "store/receipt_code.h"
+#include "store/report_store.h"
+#include "base/request_log.h"
+#include "store/retention_sweeper.h"
 
 namespace zeq {
 

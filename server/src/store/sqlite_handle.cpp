@@ -1,4 +1,4 @@
-#include "sqlite_handle.h"
+#include "store/sqlite_handle.h"
 
 #include <sqlite3.h>
 

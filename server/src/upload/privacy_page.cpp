@@ -1,6 +1,6 @@
-#include "privacy_page.h"
+#include "upload/privacy_page.h"
 
-#include "section_titles.h"
+#include "upload/section_titles.h"
 
 namespace zeq {
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "receipt_code.h"
-#include "sqlite_handle.h"
+#include "store/receipt_code.h"
+#include "store/sqlite_handle.h"
 
 namespace zeq {
 

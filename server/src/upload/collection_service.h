@@ -3,9 +3,9 @@
 #include <memory>
 #include <string>
 
-#include "clock.h"
-#include "report_store.h"
-#include "token.h"
+#include "base/clock.h"
+#include "store/report_store.h"
+#include "upload/token.h"
 
 namespace httplib {
 class Server;

@@ -1,4 +1,4 @@
-#include "secret_file.h"
+#include "upload/secret_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "crypto.h"
-#include "file_path.h"
+#include "base/crypto.h"
+#include "base/file_path.h"
 
 namespace zeq {
 
