@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -44,10 +45,15 @@ ServiceSettings settingsFrom(const CommandLine& line) {
     bool tls = !settings.certFile.empty() || !settings.keyFile.empty();
     settings.port = line.integer("port", tls ? 443 : 8080, 0, 65535);
     settings.retentionDays = line.integer("retention-days", settings.retentionDays, 1, 3650);
+    settings.headTimeoutSeconds = line.integer("head-timeout", settings.headTimeoutSeconds, 1, 60);
     settings.readTimeoutSeconds = line.integer("read-timeout", settings.readTimeoutSeconds, 1, 300);
     settings.bodyTimeoutSeconds =
         line.integer("body-timeout", settings.bodyTimeoutSeconds, 1, 3600);
-    settings.threads = line.integer("threads", settings.threads, 2, 1024);
+    settings.maxConnectionsPerClient =
+        line.integer("max-connections-per-client", settings.maxConnectionsPerClient, 1, 100000);
+    settings.maxConnections = line.integer("max-connections", settings.maxConnections, 1, 1000000);
+    settings.shutdownSeconds = line.integer("shutdown-timeout", settings.shutdownSeconds, 1, 3600);
+    settings.threads = line.integer("threads", settings.threads, 1, 256);
     settings.operatorName = line.text("operator", "");
     return settings;
 }
@@ -115,6 +121,10 @@ int serveCommand(const CommandLine& line) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+    // Report bodies (up to 2 MiB) get pages of their own that go back to the
+    // system when freed; glibc would otherwise raise this threshold after the
+    // first such body and keep every later one in the heap.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
     ensureDirectoryOf(database);
     ReportStore store(database, ReportStore::Access::Service);
