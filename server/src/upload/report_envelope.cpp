@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/text_shapes.h"
 #include "base/utf8.h"
 
 namespace zeq {
@@ -225,23 +226,6 @@ class EnvelopeSax {
     std::size_t sectionCount_ = 0;
 };
 
-bool isDigits(std::string_view text) {
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
-int number(std::string_view digits) {
-    int value = 0;
-    for (char c : digits) {
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
 int daysInMonth(int year, int month) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -251,38 +235,25 @@ int daysInMonth(int year, int month) {
 } // namespace
 
 bool isReportId(std::string_view text) {
-    if (text.size() != 36) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-        bool upperHex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-        if (hyphen ? c != '-' : !upperHex) {
-            return false;
-        }
-    }
-    return true;
+    return matchesShape(text, "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
 }
 
 bool isCollectedAt(std::string_view text) {
-    // YYYY-MM-DDTHH:MM:SSZ
-    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+    if (!matchesShape(text, "DDDD-DD-DDTDD:DD:DDZ")) {
         return false;
     }
-    const std::string_view fields[] = {text.substr(0, 4),  text.substr(5, 2),  text.substr(8, 2),
-                                       text.substr(11, 2), text.substr(14, 2), text.substr(17, 2)};
-    for (std::string_view field : fields) {
-        if (!isDigits(field)) {
-            return false;
+    auto number = [text](std::size_t at, std::size_t digits) {
+        int value = 0;
+        for (char c : text.substr(at, digits)) {
+            value = value * 10 + (c - '0');
         }
-    }
-    int year = number(fields[0]), month = number(fields[1]), day = number(fields[2]);
+        return value;
+    };
+    int year = number(0, 4), month = number(5, 2), day = number(8, 2);
     // Windows keeps no date before 1601.
     return year >= 1601 && month >= 1 && month <= 12 && day >= 1 &&
-           day <= daysInMonth(year, month) && number(fields[3]) <= 23 && number(fields[4]) <= 59 &&
-           number(fields[5]) <= 59;
+           day <= daysInMonth(year, month) && number(11, 2) <= 23 && number(14, 2) <= 59 &&
+           number(17, 2) <= 59;
 }
 
 EnvelopeCheck checkReport(std::string_view body) {
