@@ -35,4 +35,23 @@ bool matchesShape(std::string_view text, std::string_view shape) {
     return true;
 }
 
+std::optional<std::uint64_t> parseDecimal(std::string_view text, std::uint64_t max) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (!isDigit(c)) {
+            return std::nullopt;
+        }
+        std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
+        // value * 10 + digit > max, asked without computing it.
+        if (digit > max || value > (max - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 } // namespace zeq

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace zeq {
@@ -14,5 +16,10 @@ namespace zeq {
 // receipt code, "DDDD-DD-DD" a date's digits and punctuation. No byte outside
 // ASCII, and no NUL, belongs to any class.
 bool matchesShape(std::string_view text, std::string_view shape);
+
+// A decimal number of digits 0-9 alone (no sign, no spaces, no other
+// characters; leading zeros allowed) whose value is at most `max`. nullopt for
+// empty text, any other character, or a value above `max` (never overflows).
+std::optional<std::uint64_t> parseDecimal(std::string_view text, std::uint64_t max);
 
 } // namespace zeq

@@ -243,11 +243,7 @@ bool isCollectedAt(std::string_view text) {
         return false;
     }
     auto number = [text](std::size_t at, std::size_t digits) {
-        int value = 0;
-        for (char c : text.substr(at, digits)) {
-            value = value * 10 + (c - '0');
-        }
-        return value;
+        return static_cast<int>(parseDecimal(text.substr(at, digits), 9999).value_or(0));
     };
     int year = number(0, 4), month = number(5, 2), day = number(8, 2);
     // Windows keeps no date before 1601.
