@@ -11,16 +11,6 @@ namespace zeq {
 
 namespace {
 
-// Envelope members, in the order their problems are reported.
-enum Member { SchemaVersion, ClientVersion, Consent, ReportId, CollectedAt, Elevated, Sections };
-constexpr std::array<std::string_view, 7> kMemberNames = {
-    "schema_version", "client_version", "consent", "report_id",
-    "collected_at",   "elevated",       "sections"};
-constexpr std::array<ReportProblem, 7> kMemberProblems = {
-    ReportProblem::SchemaVersion, ReportProblem::ClientVersion, ReportProblem::Consent,
-    ReportProblem::ReportId,      ReportProblem::CollectedAt,   ReportProblem::Elevated,
-    ReportProblem::Sections};
-
 constexpr std::size_t kMaxClientVersionBytes = 64;
 
 enum class Kind { Null, Boolean, Integer, Float, String, Object, Array };
@@ -43,6 +33,57 @@ bool isClientVersion(std::string_view text) {
     }
     return true;
 }
+
+// One envelope member: its name, what a wrong one is refused as (and with which
+// text), and which values are right.
+struct MemberRule {
+    std::string_view name;
+    ReportProblem problem;
+    const char* text;
+    bool (*accepts)(const Value&);
+};
+
+// The members, in the order their problems are reported; Member indexes them.
+enum Member { SchemaVersion, ClientVersion, Consent, ReportId, CollectedAt, Elevated, Sections };
+constexpr std::array<MemberRule, 7> kMembers = {{
+    {"schema_version", ReportProblem::SchemaVersion, "Informe no válido: schema_version.",
+     [](const Value& v) { return v.kind == Kind::Integer && v.isOne; }},
+    {"client_version", ReportProblem::ClientVersion, "Informe no válido: client_version.",
+     [](const Value& v) { return v.kind == Kind::String && isClientVersion(v.text); }},
+    {"consent", ReportProblem::Consent, "Informe no válido: consent.",
+     [](const Value& v) { return v.kind == Kind::Boolean && v.flag; }},
+    {"report_id", ReportProblem::ReportId, "Informe no válido: report_id.",
+     [](const Value& v) { return v.kind == Kind::String && isReportId(v.text); }},
+    {"collected_at", ReportProblem::CollectedAt, "Informe no válido: collected_at.",
+     [](const Value& v) { return v.kind == Kind::String && isCollectedAt(v.text); }},
+    {"elevated", ReportProblem::Elevated, "Informe no válido: elevated.",
+     [](const Value& v) { return v.kind == Kind::Boolean; }},
+    {"sections", ReportProblem::Sections, "Informe no válido: sections.",
+     [](const Value& v) { return v.kind == Kind::Array; }},
+}};
+// Member, the table and ReportProblem list the members in the same order.
+constexpr bool membersInProblemOrder() {
+    for (std::size_t m = 0; m < kMembers.size(); ++m) {
+        if (static_cast<std::size_t>(kMembers[m].problem) !=
+            static_cast<std::size_t>(ReportProblem::SchemaVersion) + m) {
+            return false;
+        }
+    }
+    return kMembers.size() == Sections + 1;
+}
+static_assert(membersInProblemOrder());
+
+// Problems of the body as a whole, found before its members are looked at.
+struct BodyProblem {
+    ReportProblem problem;
+    const char* text;
+};
+constexpr std::array<BodyProblem, 4> kBodyProblems = {{
+    {ReportProblem::NotUtf8, "El informe no es UTF-8 válido."},
+    {ReportProblem::ByteOrderMark, "El informe empieza con una marca de orden de bytes (BOM)."},
+    {ReportProblem::NotJson, "El informe no es JSON válido."},
+    {ReportProblem::NotObject, "El informe no es un objeto JSON."},
+}};
 
 // Walks the parser's events without building a tree, so a 2 MiB report costs
 // no more memory than its bytes and deep nesting cannot exhaust the stack.
@@ -123,10 +164,10 @@ class EnvelopeSax {
             check.problem = ReportProblem::NotObject;
             return check;
         }
-        for (std::size_t m = 0; m < kMemberNames.size(); ++m) {
+        for (std::size_t m = 0; m < kMembers.size(); ++m) {
             bool sectionsShort = m == Sections && sectionCount_ != kReportSectionCount;
             if (!seen_[m] || bad_[m] || sectionsShort) {
-                check.problem = kMemberProblems[m];
+                check.problem = kMembers[m].problem;
                 return check;
             }
         }
@@ -150,39 +191,18 @@ class EnvelopeSax {
 
     void member(const Value& v) {
         std::size_t m = 0;
-        while (m < kMemberNames.size() && kMemberNames[m] != memberKey_) {
+        while (m < kMembers.size() && kMembers[m].name != memberKey_) {
             ++m;
         }
-        if (m == kMemberNames.size()) {
+        if (m == kMembers.size()) {
             return; // members the server does not use are left alone
         }
-        bool ok = false;
-        switch (static_cast<Member>(m)) {
-        case SchemaVersion:
-            ok = v.kind == Kind::Integer && v.isOne;
-            break;
-        case ClientVersion:
-            ok = v.kind == Kind::String && isClientVersion(v.text);
-            break;
-        case Consent:
-            ok = v.kind == Kind::Boolean && v.flag;
-            break;
-        case ReportId:
-            ok = v.kind == Kind::String && isReportId(v.text);
-            if (ok) {
-                reportId_ = std::string(v.text);
-            }
-            break;
-        case CollectedAt:
-            ok = v.kind == Kind::String && isCollectedAt(v.text);
-            break;
-        case Elevated:
-            ok = v.kind == Kind::Boolean;
-            break;
-        case Sections:
-            ok = v.kind == Kind::Array;
+        bool ok = kMembers[m].accepts(v);
+        if (m == ReportId && ok) {
+            reportId_ = std::string(v.text);
+        }
+        if (m == Sections) {
             inSections_ = ok && !seen_[m];
-            break;
         }
         if (!ok || seen_[m]) {
             bad_[m] = true;
@@ -216,8 +236,8 @@ class EnvelopeSax {
     bool rootIsObject_ = false;
     std::string memberKey_;
     std::string sectionKey_;
-    std::array<bool, 7> seen_{};
-    std::array<bool, 7> bad_{};
+    std::array<bool, kMembers.size()> seen_{};
+    std::array<bool, kMembers.size()> bad_{};
     std::string reportId_;
     bool inSections_ = false;
     bool inSection_ = false;
@@ -265,31 +285,15 @@ EnvelopeCheck checkReport(std::string_view body) {
 }
 
 const char* describeProblem(ReportProblem problem) {
-    switch (problem) {
-    case ReportProblem::None:
-        break;
-    case ReportProblem::NotUtf8:
-        return "El informe no es UTF-8 válido.";
-    case ReportProblem::ByteOrderMark:
-        return "El informe empieza con una marca de orden de bytes (BOM).";
-    case ReportProblem::NotJson:
-        return "El informe no es JSON válido.";
-    case ReportProblem::NotObject:
-        return "El informe no es un objeto JSON.";
-    case ReportProblem::SchemaVersion:
-        return "Informe no válido: schema_version.";
-    case ReportProblem::ClientVersion:
-        return "Informe no válido: client_version.";
-    case ReportProblem::Consent:
-        return "Informe no válido: consent.";
-    case ReportProblem::ReportId:
-        return "Informe no válido: report_id.";
-    case ReportProblem::CollectedAt:
-        return "Informe no válido: collected_at.";
-    case ReportProblem::Elevated:
-        return "Informe no válido: elevated.";
-    case ReportProblem::Sections:
-        return "Informe no válido: sections.";
+    for (const BodyProblem& entry : kBodyProblems) {
+        if (entry.problem == problem) {
+            return entry.text;
+        }
+    }
+    for (const MemberRule& member : kMembers) {
+        if (member.problem == problem) {
+            return member.text;
+        }
     }
     return "Informe no válido.";
 }
