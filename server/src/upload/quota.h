@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/quota_decision.h"
 
 namespace zeq {
 
@@ -23,11 +24,6 @@ struct QuotaSettings {
     // forgotten. Only a client from that many groups in one hour meets it, and
     // then the global allowance, not the per-group one, is what binds.
     std::size_t maxGroups = 65536;
-};
-
-struct QuotaDecision {
-    bool admitted = true;
-    std::int64_t retryAfterSeconds = 0; // when refused: ≥ 1
 };
 
 // Per-client and global hourly allowances for new reports. Thread-safe.
