@@ -11,6 +11,7 @@
 #include "base/crypto.h"
 #include "store/report_store.h"
 #include "store/retention_sweeper.h"
+#include "upload/quota.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
@@ -103,6 +104,109 @@ TEST_F(ReportStoreTest, OtherBytesUnderAKnownReportIdAreAConflict) {
     }
     EXPECT_EQ(count(*store), 1);
     EXPECT_TRUE(store->body(first.code) == body);
+}
+
+// An admission callback that answers as told and counts how often it was asked.
+struct Admission {
+    QuotaDecision answer;
+    int asked = 0;
+    AdmitNewReport callback() {
+        return [this] {
+            ++asked;
+            return answer;
+        };
+    }
+};
+
+TEST_F(ReportStoreTest, ANewReportIsPutToTheQuotaOnce) {
+    auto store = open();
+    Admission admit{{true, 0}};
+    std::string id = test::newReportId();
+    StoreOutcome outcome = store->store(id, test::sampleReport(id), kNow, "x", admit.callback());
+    EXPECT_EQ(outcome.result, StoreResult::Stored);
+    EXPECT_EQ(outcome.retryAfterSeconds, 0);
+    EXPECT_EQ(admit.asked, 1);
+    EXPECT_EQ(count(*store), 1);
+}
+
+TEST_F(ReportStoreTest, AReportOverQuotaIsNotStored) {
+    auto store = open();
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 5000);
+    const struct {
+        std::int64_t given, reported;
+    } waits[] = {{120, 120}, {1, 1}, {0, 1}, {-5, 1}};
+    for (const auto& wait : waits) {
+        Admission refuse{{false, wait.given}};
+        StoreOutcome outcome = store->store(id, body, kNow, "x", refuse.callback());
+        EXPECT_EQ(outcome.result, StoreResult::OverQuota);
+        EXPECT_TRUE(outcome.code.empty());
+        EXPECT_EQ(outcome.retryAfterSeconds, wait.reported);
+        EXPECT_EQ(refuse.asked, 1);
+        EXPECT_EQ(count(*store), 0);
+    }
+    // Nothing of the refusal stays: the report is new when admitted later.
+    Admission admit{{true, 0}};
+    StoreOutcome later = store->store(id, body, kNow + 120, "x", admit.callback());
+    EXPECT_EQ(later.result, StoreResult::Stored);
+    EXPECT_EQ(admit.asked, 1);
+    EXPECT_TRUE(store->body(later.code) == body);
+}
+
+TEST_F(ReportStoreTest, RetriesAndConflictsAreNotPutToTheQuota) {
+    auto store = open();
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 5000);
+    StoreOutcome first = store->store(id, body, kNow, "x");
+    ASSERT_EQ(first.result, StoreResult::Stored);
+
+    Admission refuse{{false, 600}};
+    StoreOutcome retry = store->store(id, body, kNow + 60, "x", refuse.callback());
+    EXPECT_EQ(retry.result, StoreResult::Repeated);
+    EXPECT_EQ(retry.code, first.code);
+    EXPECT_EQ(retry.retryAfterSeconds, 0);
+    StoreOutcome conflict = store->store(id, body + " ", kNow + 60, "x", refuse.callback());
+    EXPECT_EQ(conflict.result, StoreResult::Conflict);
+    EXPECT_EQ(refuse.asked, 0);
+    EXPECT_EQ(count(*store), 1);
+}
+
+TEST_F(ReportStoreTest, AFailingAdmissionLeavesTheStoreUsable) {
+    auto store = open();
+    std::string id = test::newReportId();
+    AdmitNewReport failing = []() -> QuotaDecision { throw std::runtime_error("quota failed"); };
+    EXPECT_THROW(store->store(id, test::sampleReport(id), kNow, "x", failing), std::runtime_error);
+    EXPECT_EQ(count(*store), 0);
+    EXPECT_EQ(store->store(id, test::sampleReport(id), kNow, "x").result, StoreResult::Stored);
+}
+
+TEST_F(ReportStoreTest, WithTheUploadQuotaRetriesOfStoredReportsAreNotCounted) {
+    auto store = open();
+    std::int64_t now = kNow;
+    QuotaSettings settings;
+    settings.reportsPerClientPerHour = 2;
+    UploadQuota quota(settings, [&now] { return now; });
+    auto admit = [&quota](const std::string& address) {
+        return [&quota, address] { return quota.charge(address, 1000); };
+    };
+    std::string a = test::newReportId(), b = test::newReportId(), c = test::newReportId();
+    ASSERT_EQ(store->store(a, test::sampleReport(a), now, "192.0.2.1", admit("192.0.2.1")).result,
+              StoreResult::Stored);
+    for (int retry = 0; retry < 5; ++retry) {
+        EXPECT_EQ(
+            store->store(a, test::sampleReport(a), now, "192.0.2.1", admit("192.0.2.1")).result,
+            StoreResult::Repeated);
+    }
+    EXPECT_EQ(store->store(b, test::sampleReport(b), now, "192.0.2.1", admit("192.0.2.1")).result,
+              StoreResult::Stored);
+    StoreOutcome third =
+        store->store(c, test::sampleReport(c), now, "192.0.2.1", admit("192.0.2.1"));
+    EXPECT_EQ(third.result, StoreResult::OverQuota);
+    EXPECT_EQ(third.retryAfterSeconds, 3660);
+    EXPECT_EQ(count(*store), 2);
+    // Another client is not held back by the first one's quota.
+    EXPECT_EQ(store->store(c, test::sampleReport(c), now, "192.0.2.2", admit("192.0.2.2")).result,
+              StoreResult::Stored);
 }
 
 TEST_F(ReportStoreTest, CodesAreUniqueEvenWhenTheSourceRepeatsItself) {

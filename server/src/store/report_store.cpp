@@ -1,5 +1,7 @@
 #include "store/report_store.h"
 
+#include <algorithm>
+
 #include "base/crypto.h"
 #include "base/request_log.h"
 
@@ -121,7 +123,8 @@ bool ReportStore::consumeToken(std::string_view nonce, std::int64_t expiresAt) {
 }
 
 StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body,
-                                std::int64_t receivedAt, std::string_view clientAddress) {
+                                std::int64_t receivedAt, std::string_view clientAddress,
+                                const AdmitNewReport& admitNew) {
     std::string digest = toHex(sha256(body));
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction transaction(db_);
@@ -135,6 +138,15 @@ StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body
                 return {StoreResult::Repeated, find.columnText(0)};
             }
             return {StoreResult::Conflict, {}};
+        }
+    }
+    // Asked before the bytes are written, so that a refusal costs no writing.
+    // A write that then fails (a failing disk) stays charged.
+    if (admitNew) {
+        QuotaDecision decision = admitNew();
+        if (!decision.admitted) {
+            return {StoreResult::OverQuota, {},
+                    std::max<std::int64_t>(decision.retryAfterSeconds, 1)};
         }
     }
     std::string code;
