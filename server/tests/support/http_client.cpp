@@ -196,7 +196,9 @@ HttpResponse Connection::readResponse(bool toHead) {
     return parseResponse(raw, toHead);
 }
 
-HttpClient::HttpClient(int port, const std::string& caFile) : port_(port) {
+HttpClient::HttpClient(int port, const std::string& caFile, const std::string& sourceAddress)
+    : port_(port) {
+    this->sourceAddress(sourceAddress);
     if (caFile.empty()) {
         return;
     }
@@ -221,6 +223,16 @@ HttpClient::~HttpClient() {
     SSL_CTX_free(context_);
 }
 
+HttpClient& HttpClient::sourceAddress(const std::string& address) {
+    in_addr parsed{};
+    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+        throw std::invalid_argument("not an IPv4 source address: " + address);
+    }
+    sourceText_ = address;
+    source_ = parsed.s_addr;
+    return *this;
+}
+
 std::unique_ptr<Connection> HttpClient::connect(std::string* error) const {
     auto fail = [error](const std::string& what) {
         if (error != nullptr) {
@@ -237,6 +249,18 @@ std::unique_ptr<Connection> HttpClient::connect(std::string* error) const {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    if (!sourceText_.empty()) {
+        // Port chosen by connect(), per destination, not by bind().
+        setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &yes, sizeof yes);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = source_;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            std::string what = "bind " + sourceText_ + ": " + std::strerror(errno);
+            ::close(fd);
+            return fail(what);
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port_));
