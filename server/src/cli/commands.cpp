@@ -51,6 +51,13 @@ Opciones de serve:
                              ya recibidas (por omisión 10).
   --threads N                Peticiones atendidas a la vez por la base de datos
                              (por omisión 4).
+  --quota-reports N          Informes nuevos por hora de una dirección (IPv6: de un
+                             /64; detrás del proxy, la que reenvía) (por omisión 200).
+  --quota-client-mb MIB      MiB de informes nuevos por hora de una dirección
+                             (por omisión 400).
+  --quota-total-mb MIB       MiB de informes nuevos por hora en total (por omisión 4096).
+  --min-free-disk-mb MIB     Espacio libre mínimo junto a la base de datos; por debajo,
+                             los informes nuevos reciben 503 (por omisión 1024).
   --operator NOMBRE          Nombre del técnico para la página de privacidad.
 )";
 
@@ -137,7 +144,8 @@ const std::vector<Command>& commandTable() {
         {"serve",
          {"db", "address", "port", "cert", "key", "secret", "retention-days", "head-timeout",
           "read-timeout", "body-timeout", "max-connections-per-client", "max-connections",
-          "shutdown-timeout", "threads", "operator"},
+          "shutdown-timeout", "threads", "quota-reports", "quota-client-mb", "quota-total-mb",
+          "min-free-disk-mb", "operator"},
          0,
          serveCommand},
         {"list", {"db"}, 0, listCommand},

@@ -37,6 +37,10 @@ void ensureDirectoryOf(const std::string& path) {
     }
 }
 
+std::uint64_t mebibytes(int count) {
+    return static_cast<std::uint64_t>(count) << 20;
+}
+
 ServiceSettings settingsFrom(const CommandLine& line) {
     ServiceSettings settings;
     settings.address = line.text("address", settings.address);
@@ -54,6 +58,14 @@ ServiceSettings settingsFrom(const CommandLine& line) {
     settings.maxConnections = line.integer("max-connections", settings.maxConnections, 1, 1000000);
     settings.shutdownSeconds = line.integer("shutdown-timeout", settings.shutdownSeconds, 1, 3600);
     settings.threads = line.integer("threads", settings.threads, 1, 256);
+    settings.quota.reportsPerClientPerHour =
+        line.integer("quota-reports", settings.quota.reportsPerClientPerHour, 1, 1000000);
+    settings.quota.bytesPerClientPerHour = mebibytes(line.integer(
+        "quota-client-mb", int(settings.quota.bytesPerClientPerHour >> 20), 1, 1 << 24));
+    settings.quota.bytesPerHour = mebibytes(
+        line.integer("quota-total-mb", int(settings.quota.bytesPerHour >> 20), 1, 1 << 24));
+    settings.minFreeDiskBytes = mebibytes(
+        line.integer("min-free-disk-mb", int(settings.minFreeDiskBytes >> 20), 0, 1 << 30));
     settings.operatorName = line.text("operator", "");
     return settings;
 }
@@ -110,6 +122,7 @@ int serveCommand(const CommandLine& line) {
     ::umask(077);
     ServiceSettings settings = settingsFrom(line);
     std::string database = line.text("db", kDefaultDatabase);
+    settings.databaseDirectory = directoryOf(database);
     std::string secretPath = line.text("secret", defaultSecretPath(database));
 
     // Every thread started from here on inherits the blocked signals; only the

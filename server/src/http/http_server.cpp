@@ -194,10 +194,9 @@ struct Server::State {
             unlogged = capRefusalsUnlogged;
             capRefusalsUnlogged = 0;
         }
-        std::string path =
-            status == 429 ? "(demasiadas conexiones de esta dirección)" : "(demasiadas conexiones)";
+        std::string path = status == 429 ? "(conexiones-por-direccion)" : "(conexiones)";
         if (unlogged > 0) {
-            path += " (y " + std::to_string(unlogged) + " más sin registrar)";
+            path += ",+" + std::to_string(unlogged) + "-sin-registrar";
         }
         logExchange(peer, "-", path, status, 0, 0, 0);
     }
@@ -288,7 +287,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
         if (ec) {
             // Scanners and clients that give up are common; only a deadline is worth a line.
             if (timedOut_) {
-                logExchange(peer_, "-", "(TLS)", 408, 0, 0, 0);
+                logExchange(peer_, "-", "(tls)", 408, 0, 0, 0);
             }
             close();
             return;
@@ -313,21 +312,21 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
         headEnd_ = SteadyClock::now();
         if (ec) {
             if (timedOut_) {
-                logExchange(peer_, "-", "(cabecera incompleta)", 408, 0, 0, 0);
+                logExchange(peer_, "-", "(cabecera)", 408, 0, 0, 0);
                 close();
             } else if (ec == bhttp::error::header_limit) {
-                answer(state_.app.refusal(431), "-", "(cabecera demasiado grande)");
+                answer(state_.app.refusal(431), "-", "(cabecera-grande)");
             } else if (ec == bhttp::error::bad_transfer_encoding ||
                        (ec == bhttp::error::bad_content_length && parser_->chunked())) {
                 // Transfer-Encoding together with a Content-Length: refused like
                 // any body without a length known in advance.
-                answer(state_.app.refusal(411), "-", "(Transfer-Encoding)");
+                answer(state_.app.refusal(411), "-", "(transfer-encoding)");
             } else if (ec == bhttp::error::end_of_stream || ec == asio::error::eof ||
                        ec == asio::error::connection_reset ||
                        ec == asio::ssl::error::stream_truncated) {
                 close(); // the client left before asking anything
             } else {
-                answer(state_.app.refusal(400), "-", "(petición no válida)");
+                answer(state_.app.refusal(400), "-", "(no-http)");
             }
             return;
         }

@@ -4,10 +4,15 @@
 #include <strings.h>
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 
+#include "base/disk_space.h"
+#include "base/request_log.h"
+#include "base/text_shapes.h"
 #include "http/http_server.h"
 #include "upload/privacy_page.h"
 #include "upload/report_envelope.h"
@@ -87,6 +92,10 @@ Response refusal(int status) {
     return refusal(status, statusText(status));
 }
 
+constexpr std::int64_t kDiskRetrySeconds = 600;
+constexpr const char* kDiskLowText =
+    "El servidor no tiene espacio para más informes; vuelva a intentarlo más tarde.";
+
 HeadDecision answerNow(Response response) {
     HeadDecision decision;
     decision.answer = std::move(response);
@@ -95,20 +104,6 @@ HeadDecision answerNow(Response response) {
 
 bool equalsIgnoringCase(const std::string& a, const char* b) {
     return strcasecmp(a.c_str(), b) == 0;
-}
-
-std::optional<std::uint64_t> parseContentLength(const std::string& text) {
-    if (text.empty() || text.size() > 19) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value;
 }
 
 bool isIpAddress(const std::string& text) {
@@ -143,6 +138,7 @@ bool isLoopbackAddress(const std::string& address) {
 struct CollectionService::Handlers : http::Application {
     explicit Handlers(CollectionService& owner) : service(owner) {}
     CollectionService& service;
+    std::atomic<std::int64_t> lastDiskWarning{INT64_MIN / 2};
 
     std::string clientAddress(const RequestHead& head) override {
         // Behind the reverse proxy every peer is the proxy; it appends the real
@@ -226,7 +222,7 @@ struct CollectionService::Handlers : http::Application {
             return answerNow(zeq::refusal(411));
         }
         std::optional<std::uint64_t> length =
-            lengths == 1 ? parseContentLength(head.value("Content-Length")) : std::nullopt;
+            lengths == 1 ? parseDecimal(head.value("Content-Length"), UINT64_MAX) : std::nullopt;
         if (!length) {
             return answerNow(zeq::refusal(400, "Longitud del informe no válida."));
         }
@@ -265,15 +261,45 @@ struct CollectionService::Handlers : http::Application {
         return std::nullopt;
     }
 
+    // Logged at most once a minute while it lasts, so an operator sees it
+    // without every refused upload adding a line.
+    bool lowOnDisk() {
+        std::optional<std::uint64_t> free = freeBytes(service.settings_.databaseDirectory);
+        if (!free || *free >= service.settings_.minFreeDiskBytes) {
+            return false;
+        }
+        std::int64_t now = service.clock_();
+        std::int64_t last = lastDiskWarning.load();
+        if (now - last >= 60 && lastDiskWarning.compare_exchange_strong(last, now)) {
+            writeLogLine("zeq-server: poco espacio libre en " +
+                         service.settings_.databaseDirectory + " (" + std::to_string(*free >> 20) +
+                         " MiB, mínimo " +
+                         std::to_string(service.settings_.minFreeDiskBytes >> 20) +
+                         " MiB): se rechazan los informes nuevos");
+        }
+        return true;
+    }
+
     Response receiveReport(const std::string& client, const std::string& body) {
         EnvelopeCheck envelope = checkReport(body);
         if (envelope.problem != ReportProblem::None) {
             return zeq::refusal(400, describeProblem(envelope.problem));
         }
+        bool diskLow = false;
         StoreOutcome outcome =
-            service.store_.store(envelope.reportId, body, service.clock_(), client);
+            service.store_.store(envelope.reportId, body, service.clock_(), client, [&] {
+                if (diskLow = lowOnDisk(); diskLow) {
+                    return QuotaDecision{false, kDiskRetrySeconds};
+                }
+                return service.quota_.charge(client, body.size());
+            });
         if (outcome.result == StoreResult::Conflict) {
             return zeq::refusal(409, "Ya hay otro informe con el mismo report_id.");
+        }
+        if (outcome.result == StoreResult::OverQuota) {
+            Response response = diskLow ? zeq::refusal(503, kDiskLowText) : zeq::refusal(429);
+            response.headers.push_back({"Retry-After", std::to_string(outcome.retryAfterSeconds)});
+            return response;
         }
         Response response;
         response.headers.push_back({"Cache-Control", "no-store"});
@@ -285,7 +311,7 @@ struct CollectionService::Handlers : http::Application {
 CollectionService::CollectionService(ServiceSettings settings, ReportStore& store,
                                      const TokenAuthority& tokens, Clock clock)
     : settings_(std::move(settings)), store_(store), tokens_(tokens), clock_(std::move(clock)),
-      handlers_(std::make_unique<Handlers>(*this)) {}
+      quota_(settings_.quota, clock_), handlers_(std::make_unique<Handlers>(*this)) {}
 
 CollectionService::~CollectionService() = default;
 

@@ -6,6 +6,7 @@
 
 #include "base/clock.h"
 #include "store/report_store.h"
+#include "upload/quota.h"
 #include "upload/token.h"
 
 namespace zeq {
@@ -28,6 +29,11 @@ struct ServiceSettings {
     int threads = 4;          // for the handlers (the database)
     int retentionDays = 30;
     std::string operatorName;
+    QuotaSettings quota;
+    // Below this much free space where the database lives, new reports are
+    // refused with 503 so that the disk never fills; stored ones stay readable.
+    std::uint64_t minFreeDiskBytes = 1ull << 30;
+    std::string databaseDirectory = ".";
 };
 
 bool isLoopbackAddress(const std::string& address);
@@ -64,6 +70,7 @@ class CollectionService {
     ReportStore& store_;
     const TokenAuthority& tokens_;
     Clock clock_;
+    UploadQuota quota_;
     std::unique_ptr<Handlers> handlers_;
     std::unique_ptr<http::Server> server_;
 };

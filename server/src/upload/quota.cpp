@@ -23,9 +23,8 @@ std::int64_t minuteOf(std::int64_t seconds) {
 } // namespace
 
 void UploadQuota::Window::forgetBefore(std::int64_t firstLiveMinute) {
-    auto live = std::find_if(minutes_.begin(), minutes_.end(), [&](const Minute& m) {
-        return m.minute >= firstLiveMinute;
-    });
+    auto live = std::find_if(minutes_.begin(), minutes_.end(),
+                             [&](const Minute& m) { return m.minute >= firstLiveMinute; });
     for (auto gone = minutes_.begin(); gone != live; ++gone) {
         reports_ -= gone->reports;
         bytes_ -= gone->bytes;
@@ -112,7 +111,8 @@ QuotaDecision UploadQuota::charge(const std::string& clientAddress, std::uint64_
     }
 
     if (group == groups_.end()) {
-        while (!recency_.empty() && groups_.size() >= std::max<std::size_t>(settings_.maxGroups, 1)) {
+        while (!recency_.empty() &&
+               groups_.size() >= std::max<std::size_t>(settings_.maxGroups, 1)) {
             groups_.erase(recency_.front());
             recency_.pop_front();
         }

@@ -24,9 +24,8 @@ static_assert(kMacAt + kMacDigits == TokenAuthority::tokenLength);
 
 // "01.<16 x>.<32 x>.<64 x>", as base/text_shapes.h reads it.
 const std::string& tokenShape() {
-    static const std::string shape = std::string(kVersion) + "." +
-                                     std::string(kIssuedDigits, 'x') + "." +
-                                     std::string(kNonceBytes * 2, 'x') + "." +
+    static const std::string shape = std::string(kVersion) + "." + std::string(kIssuedDigits, 'x') +
+                                     "." + std::string(kNonceBytes * 2, 'x') + "." +
                                      std::string(kMacDigits, 'x');
     return shape;
 }
