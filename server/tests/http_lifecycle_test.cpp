@@ -202,6 +202,23 @@ TEST_F(ServerLifecycle, ASecretOthersCanReadStopsTheStart) {
     EXPECT_NE(err.find("chmod 600"), std::string::npos) << err;
 }
 
+TEST_F(ServerLifecycle, ADatabaseOthersCanReadStopsTheStart) {
+    { ReportStore store(dir_.file("reports.db"), ReportStore::Access::Service); }
+    ::chmod(dir_.file("reports.db").c_str(), 0644);
+    std::string err;
+    EXPECT_EQ(test::runProgram(tlsArgs(dir_), nullptr, &err), 1);
+    EXPECT_NE(err.find("otros usuarios pueden leerla"), std::string::npos) << err;
+    EXPECT_NE(err.find("chmod 600 " + dir_.file("reports.db")), std::string::npos) << err;
+
+    // A folder others can enter, made by someone else before the first start.
+    std::string folder = dir_.file("shared");
+    ::mkdir(folder.c_str(), 0755);
+    std::vector<std::string> args = tlsArgs(dir_);
+    args.back() = folder + "/reports.db";
+    EXPECT_EQ(test::runProgram(args, nullptr, &err), 1);
+    EXPECT_NE(err.find("chmod 700 " + folder), std::string::npos) << err;
+}
+
 TEST_F(ServerLifecycle, TheSecretAndDatabaseAreCreatedPrivate) {
     { test::ServerProcess server(tlsArgs(dir_), dir_.file("server.log")); }
     struct stat status {};

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <functional>
 #include <deque>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -104,6 +106,94 @@ TEST_F(ReportStoreTest, OtherBytesUnderAKnownReportIdAreAConflict) {
     }
     EXPECT_EQ(count(*store), 1);
     EXPECT_TRUE(store->body(first.code) == body);
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+// The message the service stops with, or "" when the store opens.
+std::string refusalOpening(const std::string& path) {
+    try {
+        ReportStore store(path, ReportStore::Access::Service);
+        return "";
+    } catch (const StoreError& error) {
+        return error.what();
+    }
+}
+
+TEST_F(ReportStoreTest, ANewDatabaseIsPrivateWhateverTheUmask) {
+    mode_t previous = ::umask(022);
+    {
+        auto store = open();
+        std::string id = test::newReportId();
+        store->store(id, test::sampleReport(id), kNow, "x");
+        EXPECT_EQ(modeOf(path()), 0600u);
+        EXPECT_EQ(modeOf(path() + "-wal"), 0600u);
+        EXPECT_EQ(modeOf(path() + "-shm"), 0600u);
+    }
+    ::umask(previous);
+    EXPECT_EQ(refusalOpening(path()), "");
+}
+
+TEST_F(ReportStoreTest, ADatabaseOthersMayUseIsRefusedToTheService) {
+    open();
+    for (mode_t bit = 1; bit <= 040; bit <<= 1) {
+        mode_t mode = 0600 | bit;
+        ASSERT_EQ(::chmod(path().c_str(), mode), 0);
+        std::string refusal = refusalOpening(path());
+        EXPECT_NE(refusal.find("base de datos " + path() + ": otros usuarios pueden leerla"),
+                  std::string::npos)
+            << std::oct << mode << ": " << refusal;
+        EXPECT_NE(refusal.find("corríjalo con chmod 600 " + path()), std::string::npos) << refusal;
+    }
+    ASSERT_EQ(::chmod(path().c_str(), 0644), 0);
+    EXPECT_NE(refusalOpening(path()).find("permisos 0644"), std::string::npos);
+    // The technician's commands still read it (and leave a log of its mode,
+    // which the service refuses too); the service starts once all is corrected.
+    EXPECT_EQ(test::storedReports(path()), 0);
+    ASSERT_EQ(::chmod(path().c_str(), 0600), 0);
+    EXPECT_NE(refusalOpening(path()).find("chmod 600 " + path() + "-wal"), std::string::npos);
+    ASSERT_EQ(::chmod((path() + "-wal").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((path() + "-shm").c_str(), 0600), 0);
+    EXPECT_EQ(refusalOpening(path()), "");
+}
+
+TEST_F(ReportStoreTest, ALogOrSharedMemoryFileOthersMayReadIsRefused) {
+    open();
+    for (const char* suffix : {"-wal", "-shm"}) {
+        std::string file = path() + suffix;
+        std::ofstream{file};
+        ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+        std::string refusal = refusalOpening(path());
+        EXPECT_NE(refusal.find("chmod 600 " + file), std::string::npos) << refusal;
+        ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    }
+    EXPECT_EQ(refusalOpening(path()), "");
+}
+
+TEST_F(ReportStoreTest, ADirectoryOthersMayUseIsRefusedToTheService) {
+    std::string directory = dir_.file("data");
+    std::string database = directory + "/reports.db";
+    ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
+    EXPECT_EQ(refusalOpening(database), "");
+    for (mode_t mode : {0701, 0702, 0704, 0710, 0720, 0740, 0750, 0755, 0777, 01777}) {
+        ASSERT_EQ(::chmod(directory.c_str(), mode), 0);
+        std::string refusal = refusalOpening(database);
+        EXPECT_NE(refusal.find("directorio de la base de datos " + directory + ": otros usuarios"),
+                  std::string::npos)
+            << std::oct << mode << ": " << refusal;
+        EXPECT_NE(refusal.find("corríjalo con chmod 700 " + directory), std::string::npos)
+            << refusal;
+    }
+    // Nothing is created in a directory that is refused.
+    ASSERT_EQ(::chmod(directory.c_str(), 0755), 0);
+    std::string fresh = directory + "/other.db";
+    EXPECT_NE(refusalOpening(fresh), "");
+    EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
+    ASSERT_EQ(::chmod(directory.c_str(), 0700), 0);
 }
 
 // An admission callback that answers as told and counts how often it was asked.

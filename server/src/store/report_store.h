@@ -50,8 +50,10 @@ class ReportStore {
   public:
     enum class Access { Service, ReadOnly, ReadWrite };
 
-    // Service creates the database and its schema if needed; the others require
-    // an existing one. Throws StoreError.
+    // Service creates the database (mode 0600) and its schema if needed, and
+    // refuses (StoreError with a message for the technician) a database, -wal
+    // or -shm file, or a directory of them, that group or others have any
+    // permission on. The others require an existing database. Throws StoreError.
     ReportStore(const std::string& path, Access access, ReceiptCodeSource codes = newReceiptCode);
     ~ReportStore();
 
