@@ -148,20 +148,25 @@ TEST_F(ServerLifecycle, AnUploadStillSendingIsClosedOnShutdown) {
 }
 
 // An operator who signals again does not wait for a request to be answered:
-// here one whose token cannot be recorded while the test holds the database.
+// here a complete upload whose report cannot be stored while the test holds
+// the database.
 TEST_F(ServerLifecycle, ASecondSignalEndsTheWaitAtOnce) {
     test::ServerProcess server({kBinary, "serve", "--port", "0", "--db", dir_.file("reports.db")},
                                dir_.file("server.log"));
     HttpClient client(server.port(), "");
     std::string token = client.getToken().body;
     std::string report = test::sampleReport(test::newReportId());
-    test::DatabaseLock lock(dir_.file("reports.db"));
     auto connection = client.connect();
     ASSERT_TRUE(connection);
-    // The head alone: the server reads it whole and then waits to record the token.
     connection->write(HttpClient::requestHead(
         "POST", "/api/report.php",
         {{"X-ZEQ-Token", token}, {"Content-Length", std::to_string(report.size())}}));
+    for (int i = 0; i < 1000 && test::usedTokens(dir_.file("reports.db")) < 1; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(test::usedTokens(dir_.file("reports.db")), 1);
+    test::DatabaseLock lock(dir_.file("reports.db"));
+    connection->write(report);
     ASSERT_TRUE(test::waitUntilReadByServer(server.port()));
 
     server.signal(SIGHUP);

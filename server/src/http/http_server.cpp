@@ -235,8 +235,11 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
 
     void closeIfStillSending() override {
         asio::post(socket().get_executor(), [self = this->shared_from_this()] {
-            if (self->phase_ == Phase::Deciding || self->phase_ == Phase::Responding ||
-                self->phase_ == Phase::Writing) {
+            // A request still to send its body is cut like any slow sender; one
+            // that has sent everything is answered.
+            bool complete = (self->phase_ == Phase::Deciding && !self->bodyUnread_) ||
+                            self->phase_ == Phase::Responding || self->phase_ == Phase::Writing;
+            if (complete) {
                 self->bodyUnread_ = false; // answer, then close without draining
             } else {
                 self->close();

@@ -15,7 +15,9 @@
 namespace zeq::test {
 
 DatabaseLock::DatabaseLock(const std::string& path) {
+    // The server may be writing at that moment (its retention sweep at start).
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK ||
+        sqlite3_busy_timeout(db_, 10000) != SQLITE_OK ||
         sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
         throw std::runtime_error("cannot lock " + path);
     }
@@ -24,6 +26,21 @@ DatabaseLock::DatabaseLock(const std::string& path) {
 DatabaseLock::~DatabaseLock() {
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(db_);
+}
+
+std::int64_t usedTokens(const std::string& databasePath) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    std::int64_t count = -1;
+    if (sqlite3_open_v2(databasePath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM used_tokens", -1, &statement, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        count = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return count;
 }
 
 namespace {

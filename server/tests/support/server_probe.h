@@ -20,6 +20,9 @@ class DatabaseLock {
     sqlite3* db_ = nullptr;
 };
 
+// How many used tokens the database records.
+std::int64_t usedTokens(const std::string& databasePath);
+
 // Waits (up to 10 s) until every established connection to the local port has
 // had all the bytes it was sent read by the server. False on time-out.
 bool waitUntilReadByServer(int port);
