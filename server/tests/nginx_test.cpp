@@ -64,6 +64,7 @@ class BehindNginx : public ::testing::Test {
     void TearDown() override {
         if (HasFailure()) {
             std::printf("nginx error log:\n%s\n", nginx_->errorLog().c_str());
+            std::printf("nginx access log:\n%s\n", nginx_->accessLog().c_str());
         }
     }
 
@@ -431,7 +432,11 @@ TEST_F(BehindNginx, MoreRequestsInProgressFromOneAddressThanTheSiteAllowsGet429)
     EXPECT_NE(nginx_->errorLog().find("limiting connections by zone \"zeq_connections\""),
               std::string::npos);
     for (const auto& connection : holding) {
-        EXPECT_FALSE(connection->answerPending()) << "a held request was answered";
+        if (connection->answerPending()) {
+            HttpResponse answer = connection->readResponse();
+            ADD_FAILURE() << "a held request was answered: " << answer.status << " "
+                          << answer.body;
+        }
     }
     // Another address is not affected.
     EXPECT_EQ(client("127.0.0.12").getToken().status, 200);

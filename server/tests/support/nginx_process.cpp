@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -194,32 +195,47 @@ NginxProcess::siteSubstitutions(int port, int ipv6Port, int upstreamPort,
 
 NginxProcess::NginxProcess(const std::string& siteFile, int upstreamPort,
                            const std::string& certDir) {
-    std::string site = readFile(siteFile);
-    if (site.empty()) {
+    // nginx takes relative paths from its prefix, the temporary directory.
+    const std::string certs = std::filesystem::absolute(certDir).string();
+    const std::string original = readFile(siteFile);
+    if (original.empty()) {
         throw std::runtime_error("cannot read the nginx site " + siteFile);
     }
-    port_ = freeLoopbackPort("127.0.0.1");
-    ipv6Port_ = freeLoopbackPort("::1");
-    for (const auto& [from, to] : siteSubstitutions(port_, ipv6Port_, upstreamPort, certDir)) {
-        if (replaceAll(site, from, to) == 0) {
-            throw std::runtime_error("the nginx site no longer has \"" + from +
-                                     "\", which the tests replace: " + siteFile);
+    const std::string& dir = dir_.path();
+    writeFile(dir_.file("nginx.conf"), mainConfig(dir));
+    const std::vector<std::string> args = {
+        kNginxBinary, "-p", dir + "/", "-c", dir_.file("nginx.conf"), "-e", dir_.file("error.log")};
+    // A port found free may be taken by another process before nginx binds
+    // it: then nginx ends, and the start is tried again on other ports.
+    for (int attempt = 1;; ++attempt) {
+        port_ = freeLoopbackPort("127.0.0.1");
+        ipv6Port_ = freeLoopbackPort("::1");
+        std::string site = original;
+        for (const auto& [from, to] : siteSubstitutions(port_, ipv6Port_, upstreamPort, certs)) {
+            if (replaceAll(site, from, to) == 0) {
+                throw std::runtime_error("the nginx site no longer has \"" + from +
+                                         "\", which the tests replace: " + siteFile);
+            }
+        }
+        writeFile(dir_.file("zeq-server.conf"), site);
+        if (start(args)) {
+            return;
+        }
+        std::string log = errorLog();
+        if (attempt == 3 || log.find("Address already in use") == std::string::npos) {
+            throw std::runtime_error("nginx ended at start:\n" + readFile(dir_.file("nginx.out")) +
+                                     log);
         }
     }
-    const std::string& dir = dir_.path();
-    writeFile(dir_.file("zeq-server.conf"), site);
-    writeFile(dir_.file("nginx.conf"), mainConfig(dir));
+}
 
-    std::vector<std::string> base = {kNginxBinary, "-p", dir + "/", "-c", dir_.file("nginx.conf"),
-                                     "-e", dir_.file("error.log")};
-    std::vector<std::string> check = base;
+bool NginxProcess::start(const std::vector<std::string>& args) {
+    std::vector<std::string> check = args;
     check.push_back("-t");
     std::string out, err;
     if (runProgram(check, &out, &err) != 0) {
-        throw std::runtime_error("nginx -t refuses the configuration:\n" + out + err +
-                                 readFile(dir_.file("error.log")));
+        throw std::runtime_error("nginx -t refuses the configuration:\n" + out + err + errorLog());
     }
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -228,7 +244,7 @@ NginxProcess::NginxProcess(const std::string& siteFile, int upstreamPort,
                                      O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     std::vector<char*> argv;
-    for (const std::string& arg : base) {
+    for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
@@ -238,11 +254,17 @@ NginxProcess::NginxProcess(const std::string& siteFile, int upstreamPort,
         pid_ = -1;
         throw std::runtime_error(std::string("cannot start nginx: ") + std::strerror(rc));
     }
+    // nginx writes its pid file once it has bound its ports: only then is an
+    // accepting port its own.
+    auto started = [this] {
+        std::string pid = readFile(dir_.file("nginx.pid"));
+        return !pid.empty() && std::stol(pid) == pid_ && accepts(port_);
+    };
     auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
-    while (!accepts(port_)) {
+    while (!started()) {
         if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
             pid_ = -1;
-            throw std::runtime_error("nginx ended at start:\n" + readFile(outPath) + errorLog());
+            return false;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             stop();
@@ -250,6 +272,7 @@ NginxProcess::NginxProcess(const std::string& siteFile, int upstreamPort,
         }
         std::this_thread::sleep_for(10ms);
     }
+    return true;
 }
 
 NginxProcess::~NginxProcess() {

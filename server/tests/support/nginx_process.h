@@ -61,6 +61,9 @@ class NginxProcess {
     siteSubstitutions(int port, int ipv6Port, int upstreamPort, const std::string& certDir);
 
   private:
+    // Checks the configuration (nginx -t) and starts nginx; false when nginx
+    // ended at start, true once it accepts.
+    bool start(const std::vector<std::string>& args);
     void stop();
 
     TempDir dir_;
