@@ -13,8 +13,9 @@
 // server's restart included; the clients speak TLS to nginx.
 // --addresses N: the submissions come from N loopback source addresses in
 // turn (submission n from the (n mod N)-th of 127.1.0.1, 127.1.0.2, ...), as
-// from that many PCs, each retrying from its own. Default: 1, 127.0.0.1, as
-// before; with --nginx, one address per submission, since the site's
+// from that many PCs, each retrying from its own. Default: 1, 127.0.0.1 (more
+// than the server's quota of new reports per address and hour allows in a
+// long run); with --nginx, one address per submission, since the site's
 // per-address limits (a burst of 120 requests, then 3 a second) would refuse
 // a load test from a few addresses: one client here makes 20 to 40 requests
 // a second.
@@ -185,7 +186,8 @@ int main(int argc, char** argv) {
                     note("report: " + std::to_string(receipt.status) +
                          (text.rfind('<', 0) == 0 ? "" : " " + text));
                     if (receipt.status >= 400 && receipt.status < 500) {
-                        ++refusals; // a refusal is a fault of the server here
+                        ++refusals; // a refusal is a fault of the server here: no retry
+                        break;
                     }
                 } else {
                     note("token: " + std::to_string(token.status));
