@@ -251,6 +251,36 @@ TEST_F(HttpLimits, MemoryComesBackAfterAFloodOfLargeHeads) {
     EXPECT_TRUE(logShows(" 127.0.0.8 - (cabecera-grande) 431"));
 }
 
+// Report bodies are held in memory until complete: beyond 128 of them at once
+// a new upload is refused instead of growing the process.
+TEST_F(HttpLimits, UploadsBeyondTheBodiesHeldAtOnceGet503) {
+    auto server = start();
+    std::vector<std::unique_ptr<test::Connection>> uploads;
+    for (int group = 0; group < 5; ++group) {
+        HttpClient client(server->port(), kCa, "127.0.1." + std::to_string(group + 1));
+        for (int i = 0; i < (group < 4 ? 32 : 1); ++i) {
+            std::string token = client.getToken().body;
+            auto connection = client.connect();
+            ASSERT_TRUE(connection);
+            connection->write(HttpClient::requestHead(
+                "POST", "/api/report.php", {{"X-ZEQ-Token", token}, {"Content-Length", "100000"}}));
+            connection->write("{");
+            uploads.push_back(std::move(connection));
+        }
+    }
+    // Whichever upload came last to the server is the one refused.
+    std::vector<test::Connection*> answered;
+    for (int round = 0; round < 100 && answered.empty(); ++round) {
+        for (auto& upload : uploads) {
+            if (upload->answerPending(round == 0 ? 0 : 1)) {
+                answered.push_back(upload.get());
+            }
+        }
+    }
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered.front()->readResponse().status, 503);
+}
+
 // A refusal decided from the head still takes in the body it was sent, so a
 // client or proxy that sends it whole reads the answer instead of a reset.
 TEST_F(HttpLimits, ARefusedBodyIsReadBeforeTheConnectionCloses) {

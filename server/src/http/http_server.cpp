@@ -122,6 +122,7 @@ struct Server::State {
     std::atomic<bool> running{false};
     std::atomic<bool> acceptFailed{false};
     std::atomic<bool> closedSinceTrim{false};
+    std::atomic<std::size_t> bodiesAtOnce{0};
 
     // Declared after what connections use and before what uses it, so that
     // destroying the io_context (and with it every connection still queued
@@ -380,6 +381,12 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
             close(); // still to send its body: not served any more
             return;
         }
+        if (state_.bodiesAtOnce.fetch_add(1) >= state_.limits.maxBodiesAtOnce) {
+            state_.bodiesAtOnce.fetch_sub(1);
+            answer(state_.app.refusal(503), head_->method, head_->path);
+            return;
+        }
+        holdsBodySlot_ = true;
         phase_ = Phase::Body;
         bodyUnread_ = false;
         parser_->body_limit(std::min(decision.bodyBytes, state_.limits.maxBodyBytes));
@@ -418,8 +425,16 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
         }
     }
 
+    void releaseBodySlot() {
+        if (holdsBodySlot_) {
+            holdsBodySlot_ = false;
+            state_.bodiesAtOnce.fetch_sub(1);
+        }
+    }
+
     void onBodyComplete() {
         disarm();
+        releaseBodySlot();
         phase_ = Phase::Responding;
         std::string body = std::move(parser_->get().body());
         asio::post(state_.workers, [self = this->shared_from_this(),
@@ -441,6 +456,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
     }
 
     void answer(Response response, std::string method, std::string path) {
+        releaseBodySlot();
         phase_ = Phase::Writing;
         logMethod_ = std::move(method);
         logPath_ = std::move(path);
@@ -540,6 +556,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
         }
         phase_ = Phase::Closed;
         disarm();
+        releaseBodySlot();
         error_code ignored;
         socket().shutdown(tcp::socket::shutdown_both, ignored);
         socket().close(ignored);
@@ -561,6 +578,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
     SteadyClock::time_point headEnd_ = SteadyClock::now();
     std::uint64_t bodyIn_ = 0;
     bool bodyUnread_ = false;
+    bool holdsBodySlot_ = false;
     std::uint64_t discardLeft_ = 0;
     char scratch_[16384];
 

@@ -21,6 +21,9 @@ struct Limits {
     std::size_t maxBodyBytes = 2 * 1024 * 1024; // also what is read and discarded after a refusal
     std::size_t maxConnectionsPerClient = 64;   // per address group; 0: no cap (behind a proxy)
     std::size_t maxConnections = 4096;          // all clients together
+    // Bodies being received at once, each up to maxBodyBytes in memory; one
+    // more is refused with 503 (and drained) rather than grow the process.
+    std::size_t maxBodiesAtOnce = 128;
     std::chrono::seconds shutdownGrace{10}; // how long stop() lets finished requests be answered
     int ioThreads = 2;
     int workerThreads = 4; // the application's handlers run here, never on the I/O threads
