@@ -13,12 +13,12 @@
 // server's restart included; the clients speak TLS to nginx.
 // --addresses N: the submissions come from N loopback source addresses in
 // turn (submission n from the (n mod N)-th of 127.1.0.1, 127.1.0.2, ...), as
-// from that many PCs, each retrying from its own. Default: 1, 127.0.0.1, as
-// before; with --nginx, one address per submission, since the site's
+// from that many PCs, each retrying from its own. Default: 1, 127.0.0.1 (more
+// than the server's quota of new reports per address and hour allows in a
+// long run); with --nginx, one address per submission, since the site's
 // per-address limits (a burst of 120 requests, then 3 a second) would refuse
 // a load test from a few addresses: one client here makes 20 to 40 requests
-// a second. The server's own per-address quota calls for many addresses in
-// direct mode too (ctest runs it with --addresses 2000).
+// a second.
 //
 // Prints submissions per second, latency percentiles and CPU time per
 // submission (the server's, nginx's, the clients'); exits 0 when every check

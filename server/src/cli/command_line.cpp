@@ -1,5 +1,10 @@
 #include "cli/command_line.h"
 
+#include <cstdint>
+#include <optional>
+
+#include "base/text_shapes.h"
+
 namespace zeq {
 
 std::string CommandLine::text(const std::string& name, const std::string& fallback) const {
@@ -12,15 +17,14 @@ int CommandLine::integer(const std::string& name, int fallback, int min, int max
     if (found == options.end()) {
         return fallback;
     }
-    const std::string& value = found->second;
-    bool digits = !value.empty() && value.size() <= 9 &&
-                  value.find_first_not_of("0123456789") == std::string::npos;
-    int number = digits ? std::stoi(value) : -1;
-    if (!digits || number < min || number > max) {
+    // Digits alone: no sign, so never below zero.
+    std::optional<std::uint64_t> number =
+        max < 0 ? std::nullopt : parseDecimal(found->second, static_cast<std::uint64_t>(max));
+    if (!number || static_cast<std::int64_t>(*number) < min) {
         throw UsageError("--" + name + " debe ser un número entero entre " + std::to_string(min) +
                          " y " + std::to_string(max));
     }
-    return number;
+    return static_cast<int>(*number);
 }
 
 CommandLine parseCommandLine(const std::vector<std::string>& args,

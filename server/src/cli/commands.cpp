@@ -37,10 +37,27 @@ Opciones de serve:
                              dirección local, detrás de un proxy inverso con HTTPS.
   --secret RUTA              Secreto de los tokens (por omisión token-secret junto a la base).
   --retention-days DÍAS      Días que se conserva cada informe (por omisión 30).
+  --head-timeout SEGUNDOS    Tiempo máximo para el saludo TLS y toda la cabecera de la
+                             petición (por omisión 5).
   --read-timeout SEGUNDOS    Silencio máximo de un cliente (por omisión 10).
   --body-timeout SEGUNDOS    Tiempo máximo para recibir el cuerpo de un informe, desde
                              el fin de las cabeceras (por omisión 120).
-  --threads N                Peticiones atendidas a la vez (por omisión 32).
+  --max-connections-per-client N
+                             Conexiones a la vez de una dirección (IPv6: de un /64) con
+                             TLS (por omisión 64; detrás del proxy limita el proxy).
+  --max-connections N        Conexiones a la vez en total (por omisión 4096).
+  --shutdown-timeout SEGUNDOS
+                             Al detenerse, espera máxima para responder las peticiones
+                             ya recibidas (por omisión 10).
+  --threads N                Peticiones atendidas a la vez por la base de datos
+                             (por omisión 4).
+  --quota-reports N          Informes nuevos por hora de una dirección (IPv6: de un
+                             /64; detrás del proxy, la que reenvía) (por omisión 200).
+  --quota-client-mb MIB      MiB de informes nuevos por hora de una dirección
+                             (por omisión 400).
+  --quota-total-mb MIB       MiB de informes nuevos por hora en total (por omisión 4096).
+  --min-free-disk-mb MIB     Espacio libre mínimo junto a la base de datos; por debajo,
+                             los informes nuevos reciben 503 (por omisión 1024).
   --operator NOMBRE          Nombre del técnico para la página de privacidad.
 )";
 
@@ -125,8 +142,10 @@ int purgeCommand(const CommandLine& line) {
 const std::vector<Command>& commandTable() {
     static const std::vector<Command> table = {
         {"serve",
-         {"db", "address", "port", "cert", "key", "secret", "retention-days", "read-timeout",
-          "body-timeout", "threads", "operator"},
+         {"db", "address", "port", "cert", "key", "secret", "retention-days", "head-timeout",
+          "read-timeout", "body-timeout", "max-connections-per-client", "max-connections",
+          "shutdown-timeout", "threads", "quota-reports", "quota-client-mb", "quota-total-mb",
+          "min-free-disk-mb", "operator"},
          0,
          serveCommand},
         {"list", {"db"}, 0, listCommand},

@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -36,6 +37,10 @@ void ensureDirectoryOf(const std::string& path) {
     }
 }
 
+std::uint64_t mebibytes(int count) {
+    return static_cast<std::uint64_t>(count) << 20;
+}
+
 ServiceSettings settingsFrom(const CommandLine& line) {
     ServiceSettings settings;
     settings.address = line.text("address", settings.address);
@@ -44,10 +49,23 @@ ServiceSettings settingsFrom(const CommandLine& line) {
     bool tls = !settings.certFile.empty() || !settings.keyFile.empty();
     settings.port = line.integer("port", tls ? 443 : 8080, 0, 65535);
     settings.retentionDays = line.integer("retention-days", settings.retentionDays, 1, 3650);
+    settings.headTimeoutSeconds = line.integer("head-timeout", settings.headTimeoutSeconds, 1, 60);
     settings.readTimeoutSeconds = line.integer("read-timeout", settings.readTimeoutSeconds, 1, 300);
     settings.bodyTimeoutSeconds =
         line.integer("body-timeout", settings.bodyTimeoutSeconds, 1, 3600);
-    settings.threads = line.integer("threads", settings.threads, 2, 1024);
+    settings.maxConnectionsPerClient =
+        line.integer("max-connections-per-client", settings.maxConnectionsPerClient, 1, 100000);
+    settings.maxConnections = line.integer("max-connections", settings.maxConnections, 1, 1000000);
+    settings.shutdownSeconds = line.integer("shutdown-timeout", settings.shutdownSeconds, 1, 3600);
+    settings.threads = line.integer("threads", settings.threads, 1, 256);
+    settings.quota.reportsPerClientPerHour =
+        line.integer("quota-reports", settings.quota.reportsPerClientPerHour, 1, 1000000);
+    settings.quota.bytesPerClientPerHour = mebibytes(line.integer(
+        "quota-client-mb", int(settings.quota.bytesPerClientPerHour >> 20), 1, 1 << 24));
+    settings.quota.bytesPerHour = mebibytes(
+        line.integer("quota-total-mb", int(settings.quota.bytesPerHour >> 20), 1, 1 << 24));
+    settings.minFreeDiskBytes = mebibytes(
+        line.integer("min-free-disk-mb", int(settings.minFreeDiskBytes >> 20), 0, 1 << 30));
     settings.operatorName = line.text("operator", "");
     return settings;
 }
@@ -104,6 +122,7 @@ int serveCommand(const CommandLine& line) {
     ::umask(077);
     ServiceSettings settings = settingsFrom(line);
     std::string database = line.text("db", kDefaultDatabase);
+    settings.databaseDirectory = directoryOf(database);
     std::string secretPath = line.text("secret", defaultSecretPath(database));
 
     // Every thread started from here on inherits the blocked signals; only the
@@ -115,6 +134,10 @@ int serveCommand(const CommandLine& line) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+    // Report bodies (up to 2 MiB) get pages of their own that go back to the
+    // system when freed; glibc would otherwise raise this threshold after the
+    // first such body and keep every later one in the heap.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
     ensureDirectoryOf(database);
     ReportStore store(database, ReportStore::Access::Service);

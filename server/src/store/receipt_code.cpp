@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/crypto.h"
+#include "base/text_shapes.h"
 
 namespace zeq {
 
@@ -13,18 +14,7 @@ std::string newReceiptCode() {
 }
 
 bool isReceiptCode(std::string_view text) {
-    if (text.size() != kReceiptCodeLength || text.substr(0, 3) != "ZEQ") {
-        return false;
-    }
-    for (std::size_t i = 3; i < text.size(); ++i) {
-        char c = text[i];
-        bool hyphen = i == 3 || i == 8 || i == 13;
-        bool upperHex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-        if (hyphen ? c != '-' : !upperHex) {
-            return false;
-        }
-    }
-    return true;
+    return matchesShape(text, kReceiptCodeShape);
 }
 
 } // namespace zeq

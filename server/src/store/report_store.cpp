@@ -1,6 +1,16 @@
 #include "store/report_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include "base/crypto.h"
+#include "base/file_path.h"
 #include "base/request_log.h"
 
 namespace zeq {
@@ -52,6 +62,55 @@ Database::Mode databaseMode(ReportStore::Access access) {
     return Database::Mode::ReadOnly;
 }
 
+std::string octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// The permissions of a path (following links); nullopt when it does not exist.
+std::optional<mode_t> modeOf(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        throw StoreError("no se puede consultar " + path + ": " + std::strerror(errno));
+    }
+    return status.st_mode;
+}
+
+// Reports are for the service's user alone: the service refuses to start on a
+// database, a log or a directory that group or others may use in any way, and
+// creates a new database private whatever the umask. (Inside a private
+// directory nobody else can swap the files after this check.)
+const std::string& requirePrivateDatabase(const std::string& path) {
+    std::string directory = directoryOf(path);
+    std::optional<mode_t> directoryMode = modeOf(directory);
+    if (directoryMode && (*directoryMode & 077) != 0) {
+        throw StoreError("directorio de la base de datos " + directory +
+                         ": otros usuarios pueden entrar en él, leerlo o cambiarlo (permisos " +
+                         octal(*directoryMode) + "); corríjalo con chmod 700 " + directory);
+    }
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd); // SQLite takes an empty file as an empty database
+    }
+    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+        std::optional<mode_t> mode = modeOf(file);
+        if (mode && (*mode & 077) != 0) {
+            throw StoreError("base de datos " + file +
+                             ": otros usuarios pueden leerla o cambiarla (permisos " +
+                             octal(*mode) + "); corríjalo con chmod 600 " + file);
+        }
+    }
+    return path;
+}
+
+const std::string& checkedPath(const std::string& path, ReportStore::Access access) {
+    return access == ReportStore::Access::Service ? requirePrivateDatabase(path) : path;
+}
+
 std::int64_t schemaVersion(Database& db) {
     Statement query(db, "PRAGMA user_version");
     return query.step() ? query.columnInt(0) : 0;
@@ -80,7 +139,7 @@ struct ReportStore::Statements {
 };
 
 ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSource codes)
-    : db_(path, databaseMode(access)), codes_(std::move(codes)) {
+    : db_(checkedPath(path, access), databaseMode(access)), codes_(std::move(codes)) {
     if (access == Access::Service) {
         // WAL lets the technician's commands read while the service writes;
         // FULL makes every acknowledged report durable across a power cut.
@@ -121,7 +180,8 @@ bool ReportStore::consumeToken(std::string_view nonce, std::int64_t expiresAt) {
 }
 
 StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body,
-                                std::int64_t receivedAt, std::string_view clientAddress) {
+                                std::int64_t receivedAt, std::string_view clientAddress,
+                                const AdmitNewReport& admitNew) {
     std::string digest = toHex(sha256(body));
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction transaction(db_);
@@ -135,6 +195,15 @@ StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body
                 return {StoreResult::Repeated, find.columnText(0)};
             }
             return {StoreResult::Conflict, {}};
+        }
+    }
+    // Asked before the bytes are written, so that a refusal costs no writing.
+    // A write that then fails (a failing disk) stays charged.
+    if (admitNew) {
+        QuotaDecision decision = admitNew();
+        if (!decision.admitted) {
+            return {StoreResult::OverQuota, {},
+                    std::max<std::int64_t>(decision.retryAfterSeconds, 1)};
         }
     }
     std::string code;

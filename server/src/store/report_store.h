@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/quota_decision.h"
 #include "store/receipt_code.h"
 #include "store/sqlite_handle.h"
 
@@ -24,15 +26,21 @@ struct ReportSummary {
 };
 
 enum class StoreResult {
-    Stored,   // a new report under a new code
-    Repeated, // the same report_id with the same bytes: the code given before
-    Conflict, // the same report_id with other bytes: refused
+    Stored,    // a new report under a new code
+    Repeated,  // the same report_id with the same bytes: the code given before
+    Conflict,  // the same report_id with other bytes: refused
+    OverQuota, // a new report that the quota refused: nothing stored
 };
 
 struct StoreOutcome {
     StoreResult result;
-    std::string code; // empty for Conflict
+    std::string code;                   // empty for Conflict and OverQuota
+    std::int64_t retryAfterSeconds = 0; // OverQuota: when to try again (≥ 1)
 };
+
+// Asked for a new report only (never for a retry or a conflict), inside the
+// store's transaction; a refusal stores nothing. Empty: every report admitted.
+using AdmitNewReport = std::function<QuotaDecision()>;
 
 // The SQLite database of reports and used tokens, in WAL mode. One connection,
 // serialised by a mutex: every write is one short transaction, and the slow
@@ -42,8 +50,10 @@ class ReportStore {
   public:
     enum class Access { Service, ReadOnly, ReadWrite };
 
-    // Service creates the database and its schema if needed; the others require
-    // an existing one. Throws StoreError.
+    // Service creates the database (mode 0600) and its schema if needed, and
+    // refuses (StoreError with a message for the technician) a database, -wal
+    // or -shm file, or a directory of them, that group or others have any
+    // permission on. The others require an existing database. Throws StoreError.
     ReportStore(const std::string& path, Access access, ReceiptCodeSource codes = newReceiptCode);
     ~ReportStore();
 
@@ -51,9 +61,12 @@ class ReportStore {
     bool consumeToken(std::string_view nonce, std::int64_t expiresAt);
 
     // Stores a checked report in one transaction, or finds the one already
-    // stored under the same report_id.
+    // stored under the same report_id. A report_id not stored yet is first
+    // put to admitNew (when given): a retry of a stored report is answered
+    // with its code without counting against any quota. admitNew runs under
+    // the store's lock: it must be quick and must not call the store.
     StoreOutcome store(std::string_view reportId, std::string_view body, std::int64_t receivedAt,
-                       std::string_view clientAddress);
+                       std::string_view clientAddress, const AdmitNewReport& admitNew = {});
 
     std::vector<ReportSummary> list();
     // The stored bytes, checked against their SHA-256. Throws StoreError when

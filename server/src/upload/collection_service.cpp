@@ -1,46 +1,33 @@
 #include "upload/collection_service.h"
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
-
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-
-#include <httplib.h>
+#include <strings.h>
 
 #include <array>
-#include <cerrno>
-#include <chrono>
-#include <cstring>
+#include <atomic>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 
+#include "base/disk_space.h"
+#include "base/request_log.h"
+#include "base/text_shapes.h"
+#include "http/http_server.h"
 #include "upload/privacy_page.h"
 #include "upload/report_envelope.h"
-#include "base/request_log.h"
 
 namespace zeq {
 
 namespace {
 
-using httplib::ContentReader;
-using httplib::Request;
-using httplib::Response;
-using SteadyTime = std::chrono::steady_clock::time_point;
+using http::HeadDecision;
+using http::RequestHead;
+using http::Response;
 
-constexpr const char* kTextType = "text/plain; charset=utf-8";
 constexpr const char* kTokenPath = "/api/token.php";
 constexpr const char* kReportPath = "/api/report.php";
 constexpr const char* kPrivacyPath = "/privacy.php";
-// httplib listens with a backlog of 5, too short for a burst of clients.
-constexpr int kListenBacklog = 256;
-
-// Requests with more header lines than this are refused. httplib has already
-// read them all by then: this keeps the handlers' work bounded, not httplib's.
-constexpr std::size_t kMaxRequestHeaders = 100;
-// httplib files the peer's and its own address and port among the headers.
-constexpr std::size_t kHeadersAddedByHttplib = 4;
 
 struct Route {
     const char* path;
@@ -65,37 +52,24 @@ bool allows(const Route& route, const std::string& method) {
     return false;
 }
 
-// What the log line needs that httplib's request and response do not hold.
-// One request is handled start to finish on one worker thread.
-struct RequestTrace {
-    bool active = false;
-    SteadyTime start;
-    std::uint64_t bytesIn = 0;
-    std::string client;
-};
-thread_local RequestTrace trace;
-
-// The refusal texts that the status alone decides, for our refusals and for
-// those httplib makes itself (malformed requests, over-long paths).
+// The refusal texts that the status alone decides, for the service's refusals
+// and for those the HTTP layer makes itself.
 struct StatusText {
     int status;
     const char* text;
 };
-constexpr std::array<StatusText, 9> kStatusTexts = {{
+constexpr std::array<StatusText, 10> kStatusTexts = {{
     {400, "Petición no válida."},
     {404, "No encontrado."},
     {405, "Método no admitido."},
     {408, "Tiempo de espera agotado."},
-    {413, "Petición demasiado grande."},
-    {414, "Dirección demasiado larga."},
-    {416, "Rango no admitido."},
+    {411, "Falta la longitud del informe (Content-Length)."},
+    {413, "El informe supera el tamaño máximo de 2 MiB."},
+    {429, "Demasiadas peticiones; vuelva a intentarlo más tarde."},
     {431, "Demasiadas cabeceras."},
     {500, "Error interno del servidor."},
+    {503, "Servicio no disponible; vuelva a intentarlo más tarde."},
 }};
-
-// Texts that more than one refusal uses.
-constexpr const char* kLengthRequired = "Falta la longitud del informe (Content-Length).";
-constexpr const char* kReportTooLarge = "El informe supera el tamaño máximo de 2 MiB.";
 
 const char* statusText(int status) {
     for (const StatusText& entry : kStatusTexts) {
@@ -106,42 +80,30 @@ const char* statusText(int status) {
     return status < 500 ? "Petición rechazada." : "Error del servidor.";
 }
 
-void refuse(Response& res, int status, const char* text) {
-    res.status = status;
-    res.set_content(text, kTextType);
+Response refusal(int status, const char* text) {
+    Response response;
+    response.status = status;
+    response.body = text;
+    response.headers.push_back({"Cache-Control", "no-store"});
+    return response;
 }
 
-void refuse(Response& res, int status) {
-    refuse(res, status, statusText(status));
+Response refusal(int status) {
+    return refusal(status, statusText(status));
 }
 
-// httplib 0.11 answers a Range header with parts of any answer, refusals
-// included, and compresses text when Accept-Encoding allows it; neither can be
-// turned off. The client takes the body as the token or receipt code byte for
-// byte, and a proxy on the way may add either header, so both are dropped, as
-// HTTP allows. The request is httplib's own mutable object, handed over as const.
-void answerWholeAndPlain(const Request& req) {
-    Request& request = const_cast<Request&>(req);
-    request.ranges.clear();
-    request.headers.erase("Accept-Encoding");
+constexpr std::int64_t kDiskRetrySeconds = 600;
+constexpr const char* kDiskLowText =
+    "El servidor no tiene espacio para más informes; vuelva a intentarlo más tarde.";
+
+HeadDecision answerNow(Response response) {
+    HeadDecision decision;
+    decision.answer = std::move(response);
+    return decision;
 }
 
 bool equalsIgnoringCase(const std::string& a, const char* b) {
     return strcasecmp(a.c_str(), b) == 0;
-}
-
-std::optional<std::uint64_t> parseContentLength(const std::string& text) {
-    if (text.empty() || text.size() > 19) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return value;
 }
 
 bool isIpAddress(const std::string& text) {
@@ -159,32 +121,6 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-std::int64_t unixMillis() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-std::string sslErrors() {
-    std::string text;
-    while (unsigned long code = ERR_get_error()) {
-        char buffer[256];
-        ERR_error_string_n(code, buffer, sizeof buffer);
-        text += text.empty() ? "" : "; ";
-        text += buffer;
-    }
-    return text.empty() ? "error de OpenSSL" : text;
-}
-
-// Gives access to the listening socket, to lengthen httplib's accept backlog.
-template <class Base> class ListeningServer : public Base {
-  public:
-    using Base::Base;
-    bool lengthenBacklog(int backlog) {
-        return ::listen(this->svr_sock_, backlog) == 0;
-    }
-};
-
 } // namespace
 
 bool isLoopbackAddress(const std::string& address) {
@@ -199,247 +135,183 @@ bool isLoopbackAddress(const std::string& address) {
     return address == "localhost";
 }
 
-struct CollectionService::Handlers {
+struct CollectionService::Handlers : http::Application {
+    explicit Handlers(CollectionService& owner) : service(owner) {}
     CollectionService& service;
+    std::atomic<std::int64_t> lastDiskWarning{INT64_MIN / 2};
 
-    std::string clientAddress(const Request& req) const {
+    std::string clientAddress(const RequestHead& head) override {
         // Behind the reverse proxy every peer is the proxy; it appends the real
         // peer as the last X-Forwarded-For entry.
-        if (!service.usesTls() && req.has_header("X-Forwarded-For")) {
-            std::string chain = req.get_header_value(
-                "X-Forwarded-For", req.get_header_value_count("X-Forwarded-For") - 1);
+        std::size_t forwarded = head.count("X-Forwarded-For");
+        if (!service.usesTls() && forwarded > 0) {
+            std::string chain = head.value("X-Forwarded-For", forwarded - 1);
             std::size_t comma = chain.rfind(',');
             std::string last = trim(comma == std::string::npos ? chain : chain.substr(comma + 1));
             if (isIpAddress(last)) {
                 return last;
             }
         }
-        return req.remote_addr;
+        return head.peerAddress;
     }
 
-    httplib::Server::HandlerResponse preRoute(const Request& req, Response& res) {
-        trace.active = true;
-        trace.start = std::chrono::steady_clock::now();
-        trace.bytesIn = 0;
-        trace.client = clientAddress(req);
+    Response refusal(int status) override {
+        return zeq::refusal(status);
+    }
 
-        answerWholeAndPlain(req);
-        // Refusals are decided here, before httplib reads any body.
-        if (req.headers.size() > kMaxRequestHeaders + kHeadersAddedByHttplib) {
-            refuse(res, 431);
-            return httplib::Server::HandlerResponse::Handled;
-        }
+    HeadDecision decide(const RequestHead& head, const std::string&) override {
         const Route* route = nullptr;
         for (const Route& candidate : kRoutes) {
-            if (req.path == candidate.path) {
+            if (head.path == candidate.path) {
                 route = &candidate;
             }
         }
         if (route == nullptr) {
-            refuse(res, 404);
-            return httplib::Server::HandlerResponse::Handled;
+            return answerNow(zeq::refusal(404));
         }
-        if (!allows(*route, req.method)) {
-            res.set_header("Allow", route->allow);
-            refuse(res, 405);
-            return httplib::Server::HandlerResponse::Handled;
+        if (!allows(*route, head.method)) {
+            Response response = zeq::refusal(405);
+            response.headers.push_back({"Allow", route->allow});
+            return answerNow(std::move(response));
         }
-        bool post = req.method == "POST";
-        if (!post &&
-            (req.has_header("Transfer-Encoding") ||
-             (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0"))) {
-            refuse(res, 400, "Esta petición no lleva cuerpo.");
-            return httplib::Server::HandlerResponse::Handled;
+        if (head.method != "POST") {
+            if (head.has("Transfer-Encoding") ||
+                (head.has("Content-Length") && head.value("Content-Length") != "0")) {
+                return answerNow(zeq::refusal(400, "Esta petición no lleva cuerpo."));
+            }
+            return answerNow(route->path == kTokenPath ? issueToken() : privacyPage(head));
         }
-        return httplib::Server::HandlerResponse::Unhandled;
+        return reportHead(head);
     }
 
-    void issueToken(const Request&, Response& res) {
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(service.tokens_.issue(), kTextType);
+    Response respond(const RequestHead&, const std::string& client, std::string body) override {
+        return receiveReport(client, body);
     }
 
-    void privacyPage(const Request&, Response& res) {
-        res.set_header("Cache-Control", "no-cache");
-        res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_header("Content-Security-Policy",
-                       "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
-        res.set_content(
-            renderPrivacyPage(service.settings_.retentionDays, service.settings_.operatorName),
-            "text/html; charset=utf-8");
+    Response issueToken() {
+        Response response;
+        response.headers.push_back({"Cache-Control", "no-store"});
+        response.body = service.tokens_.issue();
+        return response;
     }
 
-    // Checks the framing of the body from the headers alone and gives the
-    // declared length. False after refusing.
-    bool acceptableFraming(const Request& req, Response& res, std::size_t& declared) {
-        declared = 0;
-        if (req.has_header("Content-Encoding") &&
-            !equalsIgnoringCase(req.get_header_value("Content-Encoding"), "identity")) {
-            refuse(res, 415, "Codificación del informe no admitida.");
-            return false;
+    Response privacyPage(const RequestHead& head) {
+        Response response;
+        response.headers.push_back({"Cache-Control", "no-cache"});
+        response.headers.push_back({"X-Content-Type-Options", "nosniff"});
+        response.headers.push_back(
+            {"Content-Security-Policy",
+             "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'"});
+        response.contentType = "text/html; charset=utf-8";
+        response.body =
+            renderPrivacyPage(service.settings_.retentionDays, service.settings_.operatorName);
+        response.headOnly = head.method == "HEAD";
+        return response;
+    }
+
+    // Everything about a report that the head decides: framing, size, token.
+    HeadDecision reportHead(const RequestHead& head) {
+        if (head.has("Content-Encoding") &&
+            !equalsIgnoringCase(head.value("Content-Encoding"), "identity")) {
+            return answerNow(zeq::refusal(415, "Codificación del informe no admitida."));
         }
         // The tool always sends Content-Length, and a proxy in front re-frames
-        // a chunked body with one. httplib reads chunk-size lines without any
-        // bound before a handler sees a byte, so chunked bodies are never read.
-        if (req.has_header("Transfer-Encoding")) {
-            refuse(res, 411, kLengthRequired);
-            return false;
-        }
-        std::size_t lengths = req.get_header_value_count("Content-Length");
-        if (lengths == 0) {
-            refuse(res, 411, kLengthRequired);
-            return false;
+        // a chunked body with one, so chunked bodies are never read.
+        std::size_t lengths = head.count("Content-Length");
+        if (head.has("Transfer-Encoding") || lengths == 0) {
+            return answerNow(zeq::refusal(411));
         }
         std::optional<std::uint64_t> length =
-            lengths == 1 ? parseContentLength(req.get_header_value("Content-Length"))
-                         : std::nullopt;
+            lengths == 1 ? parseDecimal(head.value("Content-Length"), UINT64_MAX) : std::nullopt;
         if (!length) {
-            refuse(res, 400, "Longitud del informe no válida.");
-            return false;
+            return answerNow(zeq::refusal(400, "Longitud del informe no válida."));
         }
         if (*length > kMaxReportBytes) {
-            refuse(res, 413, kReportTooLarge);
-            return false;
+            return answerNow(zeq::refusal(413));
         }
-        declared = static_cast<std::size_t>(*length);
-        return true;
+        if (std::optional<Response> refused = tokenRefusal(head)) {
+            return answerNow(std::move(*refused));
+        }
+        HeadDecision decision;
+        decision.bodyBytes = static_cast<std::size_t>(*length);
+        return decision;
     }
 
-    // Checks the token and marks it used. False after refusing.
-    bool acceptableToken(const Request& req, Response& res) {
-        std::size_t count = req.get_header_value_count("X-ZEQ-Token");
+    // Checks the token and marks it used; the refusal when it is not acceptable.
+    std::optional<Response> tokenRefusal(const RequestHead& head) {
+        std::size_t count = head.count("X-ZEQ-Token");
         if (count == 0) {
-            refuse(res, 401, "Falta el token.");
-            return false;
+            return zeq::refusal(401, "Falta el token.");
         }
         TokenCheck check =
-            count == 1 ? service.tokens_.check(req.get_header_value("X-ZEQ-Token")) : TokenCheck{};
+            count == 1 ? service.tokens_.check(head.value("X-ZEQ-Token")) : TokenCheck{};
         switch (check.status) {
         case TokenStatus::Valid:
             break;
         case TokenStatus::Expired:
-            refuse(res, 403, "Token caducado.");
-            return false;
+            return zeq::refusal(403, "Token caducado.");
         case TokenStatus::Malformed:
         case TokenStatus::Forged:
         case TokenStatus::NotYetValid:
-            refuse(res, 403, "Token no válido.");
-            return false;
+            return zeq::refusal(403, "Token no válido.");
         }
         if (!service.store_.consumeToken(check.nonce, check.expiresAt)) {
-            refuse(res, 403, "Token ya usado.");
+            return zeq::refusal(403, "Token ya usado.");
+        }
+        return std::nullopt;
+    }
+
+    // Logged at most once a minute while it lasts, so an operator sees it
+    // without every refused upload adding a line.
+    bool lowOnDisk() {
+        std::optional<std::uint64_t> free = freeBytes(service.settings_.databaseDirectory);
+        if (!free || *free >= service.settings_.minFreeDiskBytes) {
             return false;
+        }
+        std::int64_t now = service.clock_();
+        std::int64_t last = lastDiskWarning.load();
+        if (now - last >= 60 && lastDiskWarning.compare_exchange_strong(last, now)) {
+            writeLogLine("zeq-server: poco espacio libre en " +
+                         service.settings_.databaseDirectory + " (" + std::to_string(*free >> 20) +
+                         " MiB, mínimo " +
+                         std::to_string(service.settings_.minFreeDiskBytes >> 20) +
+                         " MiB): se rechazan los informes nuevos");
         }
         return true;
     }
 
-    // Reads the body within the size and time limits. False after refusing.
-    bool readBody(const ContentReader& reader, Response& res, std::string& body) {
-        using std::chrono::seconds;
-        SteadyTime deadline = trace.start + seconds(service.settings_.bodyTimeoutSeconds);
-        SteadyTime lastData = std::chrono::steady_clock::now();
-        bool tooLarge = false;
-        bool tooSlow = false;
-        bool complete = reader([&](const char* data, std::size_t size) {
-            lastData = std::chrono::steady_clock::now();
-            // A client that trickles its bytes never trips the read time-out;
-            // the deadline bounds the whole body.
-            if (lastData > deadline) {
-                tooSlow = true;
-                return false;
-            }
-            if (body.size() + size > kMaxReportBytes) {
-                tooLarge = true;
-                return false;
-            }
-            body.append(data, size);
-            return true;
-        });
-        trace.bytesIn = body.size();
-        if (complete) {
-            return true;
-        }
-        bool silent = std::chrono::steady_clock::now() - lastData >=
-                      seconds(service.settings_.readTimeoutSeconds);
-        if (tooLarge) {
-            refuse(res, 413, kReportTooLarge);
-        } else if (tooSlow || silent) {
-            refuse(res, 408, "El informe no llegó a tiempo.");
-        } else {
-            refuse(res, 400, "El informe llegó incompleto.");
-        }
-        return false;
-    }
-
-    void receiveReport(const Request& req, Response& res, const ContentReader& reader) {
-        res.set_header("Cache-Control", "no-store");
-        std::size_t declared = 0;
-        if (!acceptableFraming(req, res, declared) || !acceptableToken(req, res)) {
-            return;
-        }
-        std::string body;
-        body.reserve(declared);
-        if (!readBody(reader, res, body)) {
-            return;
-        }
+    Response receiveReport(const std::string& client, const std::string& body) {
         EnvelopeCheck envelope = checkReport(body);
         if (envelope.problem != ReportProblem::None) {
-            refuse(res, 400, describeProblem(envelope.problem));
-            return;
+            return zeq::refusal(400, describeProblem(envelope.problem));
         }
+        bool diskLow = false;
         StoreOutcome outcome =
-            service.store_.store(envelope.reportId, body, service.clock_(), trace.client);
+            service.store_.store(envelope.reportId, body, service.clock_(), client, [&] {
+                if (diskLow = lowOnDisk(); diskLow) {
+                    return QuotaDecision{false, kDiskRetrySeconds};
+                }
+                return service.quota_.charge(client, body.size());
+            });
         if (outcome.result == StoreResult::Conflict) {
-            refuse(res, 409, "Ya hay otro informe con el mismo report_id.");
-            return;
+            return zeq::refusal(409, "Ya hay otro informe con el mismo report_id.");
         }
-        res.status = 200;
-        res.set_content(outcome.code, kTextType);
-    }
-
-    httplib::Server::HandlerResponse fillErrorText(const Request& req, Response& res) {
-        // Also for httplib's own refusals, which never pass through preRoute.
-        answerWholeAndPlain(req);
-        if (res.body.empty()) {
-            refuse(res, res.status);
+        if (outcome.result == StoreResult::OverQuota) {
+            Response response = diskLow ? zeq::refusal(503, kDiskLowText) : zeq::refusal(429);
+            response.headers.push_back({"Retry-After", std::to_string(outcome.retryAfterSeconds)});
+            return response;
         }
-        return httplib::Server::HandlerResponse::Handled;
-    }
-
-    void failed(const Request&, Response& res, std::exception_ptr error) {
-        std::string what = "excepción desconocida";
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            what = e.what();
-        } catch (...) {
-        }
-        writeLogLine("zeq-server: error: " + what);
-        refuse(res, 500);
-    }
-
-    void log(const Request& req, const Response& res) {
-        RequestRecord record;
-        record.unixMillis = unixMillis();
-        record.client = trace.active ? trace.client : req.remote_addr;
-        record.method = req.method;
-        record.path = req.path;
-        record.status = res.status;
-        record.bytesIn = trace.active ? trace.bytesIn : req.body.size();
-        record.bytesOut = res.body.size();
-        record.millis = trace.active ? std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - trace.start)
-                                           .count()
-                                     : 0;
-        trace.active = false;
-        writeLogLine(formatRequestLine(record));
+        Response response;
+        response.headers.push_back({"Cache-Control", "no-store"});
+        response.body = outcome.code;
+        return response;
     }
 };
 
 CollectionService::CollectionService(ServiceSettings settings, ReportStore& store,
                                      const TokenAuthority& tokens, Clock clock)
     : settings_(std::move(settings)), store_(store), tokens_(tokens), clock_(std::move(clock)),
-      handlers_(std::make_unique<Handlers>(Handlers{*this})) {}
+      quota_(settings_.quota, clock_), handlers_(std::make_unique<Handlers>(*this)) {}
 
 CollectionService::~CollectionService() = default;
 
@@ -451,87 +323,28 @@ int CollectionService::bind() {
         throw std::runtime_error("sin --cert y --key solo se admite una dirección local "
                                  "(127.0.0.1 o ::1) detrás de un proxy inverso con HTTPS");
     }
+    http::Limits limits;
+    limits.headDeadline = std::chrono::seconds(settings_.headTimeoutSeconds);
+    limits.idleTimeout = std::chrono::seconds(settings_.readTimeoutSeconds);
+    limits.bodyDeadline = std::chrono::seconds(settings_.bodyTimeoutSeconds);
+    limits.maxBodyBytes = kMaxReportBytes;
+    // Behind the proxy every connection comes from the proxy, which caps each
+    // client address itself.
+    limits.maxConnectionsPerClient =
+        usesTls() ? static_cast<std::size_t>(settings_.maxConnectionsPerClient) : 0;
+    limits.maxConnections = static_cast<std::size_t>(settings_.maxConnections);
+    limits.shutdownGrace = std::chrono::seconds(settings_.shutdownSeconds);
+    limits.workerThreads = settings_.threads;
+    server_ = std::make_unique<http::Server>(*handlers_, limits);
+    std::optional<http::TlsFiles> tls;
     if (usesTls()) {
-        std::string certFile = settings_.certFile;
-        std::string keyFile = settings_.keyFile;
-        auto server = std::make_unique<ListeningServer<httplib::SSLServer>>([certFile, keyFile](
-                                                                                SSL_CTX& context) {
-            SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION);
-            SSL_CTX_set_options(&context, SSL_OP_NO_COMPRESSION | SSL_OP_NO_RENEGOTIATION |
-                                              SSL_OP_CIPHER_SERVER_PREFERENCE);
-            return SSL_CTX_use_certificate_chain_file(&context, certFile.c_str()) == 1 &&
-                   SSL_CTX_use_PrivateKey_file(&context, keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
-                   SSL_CTX_check_private_key(&context) == 1;
-        });
-        if (!server->is_valid()) {
-            throw std::runtime_error("no se pueden cargar el certificado " + certFile +
-                                     " y la clave " + keyFile + ": " + sslErrors());
-        }
-        server_ = std::move(server);
-    } else {
-        server_ = std::make_unique<ListeningServer<httplib::Server>>();
+        tls = http::TlsFiles{settings_.certFile, settings_.keyFile};
     }
-
-    Handlers& h = *handlers_;
-    int seconds = settings_.readTimeoutSeconds;
-    int threads = settings_.threads;
-    server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    // One request per connection: the client opens a new one for each request,
-    // and a refused body is then never left to be misread as a next request.
-    server_->set_keep_alive_max_count(1);
-    server_->set_keep_alive_timeout(seconds);
-    server_->set_read_timeout(seconds, 0);
-    server_->set_write_timeout(seconds, 0);
-    // httplib applies this to the report's body too; the handler has checked
-    // the declared length against the same limit before it reads anything.
-    server_->set_payload_max_length(kMaxReportBytes);
-    server_->set_tcp_nodelay(true);
-    server_->set_socket_options([](int socket) {
-        // Not SO_REUSEPORT (httplib's default): a second server on the same
-        // port must fail to start rather than share the connections.
-        int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server_->set_pre_routing_handler(
-        [&h](const Request& req, Response& res) { return h.preRoute(req, res); });
-    server_->Get(kTokenPath, [&h](const Request& req, Response& res) { h.issueToken(req, res); });
-    server_->Get(kPrivacyPath,
-                 [&h](const Request& req, Response& res) { h.privacyPage(req, res); });
-    server_->Post(kReportPath,
-                  [&h](const Request& req, Response& res, const ContentReader& reader) {
-                      h.receiveReport(req, res, reader);
-                  });
-    server_->set_error_handler(httplib::Server::HandlerWithResponse(
-        [&h](const Request& req, Response& res) { return h.fillErrorText(req, res); }));
-    server_->set_exception_handler([&h](const Request& req, Response& res,
-                                        std::exception_ptr error) { h.failed(req, res, error); });
-    server_->set_logger([&h](const Request& req, const Response& res) { h.log(req, res); });
-
-    int port = settings_.port;
-    if (port == 0) {
-        port = server_->bind_to_any_port(settings_.address);
-    } else if (!server_->bind_to_port(settings_.address, port)) {
-        port = -1;
-    }
-    if (port <= 0) {
-        throw std::runtime_error("no se puede escuchar en " + settings_.address + " puerto " +
-                                 std::to_string(settings_.port) +
-                                 " (¿puerto ocupado o sin permiso?)");
-    }
-    bool lengthened =
-        usesTls() ? static_cast<ListeningServer<httplib::SSLServer>&>(*server_).lengthenBacklog(
-                        kListenBacklog)
-                  : static_cast<ListeningServer<httplib::Server>&>(*server_).lengthenBacklog(
-                        kListenBacklog);
-    if (!lengthened) {
-        throw std::runtime_error("no se puede escuchar en " + settings_.address + " puerto " +
-                                 std::to_string(port) + ": " + std::strerror(errno));
-    }
-    return port;
+    return server_->bind(settings_.address, settings_.port, tls);
 }
 
 bool CollectionService::run() {
-    return server_->listen_after_bind();
+    return server_->run();
 }
 
 void CollectionService::stop() {
@@ -541,7 +354,7 @@ void CollectionService::stop() {
 }
 
 bool CollectionService::running() const {
-    return server_ && server_->is_running();
+    return server_ && server_->running();
 }
 
 } // namespace zeq

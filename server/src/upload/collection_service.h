@@ -1,28 +1,39 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "base/clock.h"
 #include "store/report_store.h"
+#include "upload/quota.h"
 #include "upload/token.h"
 
-namespace httplib {
+namespace zeq {
+
+namespace http {
 class Server;
 }
-
-namespace zeq {
 
 struct ServiceSettings {
     std::string address = "127.0.0.1";
     int port = 443;               // 0: any free port (reported by bind())
     std::string certFile;         // certificate chain, PEM; empty with keyFile: plain HTTP
     std::string keyFile;          // private key, PEM
+    int headTimeoutSeconds = 5;   // the TLS handshake and the whole request head
     int readTimeoutSeconds = 10;  // longest silence from a client
     int bodyTimeoutSeconds = 120; // longest time from the end of the headers to the last body byte
-    int threads = 32;
+    int maxConnectionsPerClient = 64; // per address (IPv6: per /64); not behind a proxy
+    int maxConnections = 4096;
+    int shutdownSeconds = 10; // how long a stop waits for finished requests to be answered
+    int threads = 4;          // for the handlers (the database)
     int retentionDays = 30;
     std::string operatorName;
+    QuotaSettings quota;
+    // Below this much free space where the database lives, new reports are
+    // refused with 503 so that the disk never fills; stored ones stay readable.
+    std::uint64_t minFreeDiskBytes = 1ull << 30;
+    std::string databaseDirectory = ".";
 };
 
 bool isLoopbackAddress(const std::string& address);
@@ -41,11 +52,10 @@ class CollectionService {
     // Loads the certificate and binds the listening socket; returns the port.
     // Throws std::runtime_error with a message for the technician.
     int bind();
-    // Serves until stop(); in-flight requests finish before it returns. False
-    // when listening failed on its own rather than by stop().
+    // Serves until stop(); requests whose body has arrived are answered first.
+    // False when listening failed on its own rather than by stop().
     bool run();
-    // Stops accepting; safe from any thread. Call it once, after running()
-    // has turned true; before that it would be a no-op.
+    // Stops accepting and closes connections still sending; safe from any thread.
     void stop();
     bool running() const;
 
@@ -60,8 +70,9 @@ class CollectionService {
     ReportStore& store_;
     const TokenAuthority& tokens_;
     Clock clock_;
-    std::unique_ptr<httplib::Server> server_;
+    UploadQuota quota_;
     std::unique_ptr<Handlers> handlers_;
+    std::unique_ptr<http::Server> server_;
 };
 
 } // namespace zeq

@@ -4,21 +4,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/text_shapes.h"
 #include "base/utf8.h"
 
 namespace zeq {
 
 namespace {
-
-// Envelope members, in the order their problems are reported.
-enum Member { SchemaVersion, ClientVersion, Consent, ReportId, CollectedAt, Elevated, Sections };
-constexpr std::array<std::string_view, 7> kMemberNames = {
-    "schema_version", "client_version", "consent", "report_id",
-    "collected_at",   "elevated",       "sections"};
-constexpr std::array<ReportProblem, 7> kMemberProblems = {
-    ReportProblem::SchemaVersion, ReportProblem::ClientVersion, ReportProblem::Consent,
-    ReportProblem::ReportId,      ReportProblem::CollectedAt,   ReportProblem::Elevated,
-    ReportProblem::Sections};
 
 constexpr std::size_t kMaxClientVersionBytes = 64;
 
@@ -42,6 +33,57 @@ bool isClientVersion(std::string_view text) {
     }
     return true;
 }
+
+// One envelope member: its name, what a wrong one is refused as (and with which
+// text), and which values are right.
+struct MemberRule {
+    std::string_view name;
+    ReportProblem problem;
+    const char* text;
+    bool (*accepts)(const Value&);
+};
+
+// The members, in the order their problems are reported; Member indexes them.
+enum Member { SchemaVersion, ClientVersion, Consent, ReportId, CollectedAt, Elevated, Sections };
+constexpr std::array<MemberRule, 7> kMembers = {{
+    {"schema_version", ReportProblem::SchemaVersion, "Informe no válido: schema_version.",
+     [](const Value& v) { return v.kind == Kind::Integer && v.isOne; }},
+    {"client_version", ReportProblem::ClientVersion, "Informe no válido: client_version.",
+     [](const Value& v) { return v.kind == Kind::String && isClientVersion(v.text); }},
+    {"consent", ReportProblem::Consent, "Informe no válido: consent.",
+     [](const Value& v) { return v.kind == Kind::Boolean && v.flag; }},
+    {"report_id", ReportProblem::ReportId, "Informe no válido: report_id.",
+     [](const Value& v) { return v.kind == Kind::String && isReportId(v.text); }},
+    {"collected_at", ReportProblem::CollectedAt, "Informe no válido: collected_at.",
+     [](const Value& v) { return v.kind == Kind::String && isCollectedAt(v.text); }},
+    {"elevated", ReportProblem::Elevated, "Informe no válido: elevated.",
+     [](const Value& v) { return v.kind == Kind::Boolean; }},
+    {"sections", ReportProblem::Sections, "Informe no válido: sections.",
+     [](const Value& v) { return v.kind == Kind::Array; }},
+}};
+// Member, the table and ReportProblem list the members in the same order.
+constexpr bool membersInProblemOrder() {
+    for (std::size_t m = 0; m < kMembers.size(); ++m) {
+        if (static_cast<std::size_t>(kMembers[m].problem) !=
+            static_cast<std::size_t>(ReportProblem::SchemaVersion) + m) {
+            return false;
+        }
+    }
+    return kMembers.size() == Sections + 1;
+}
+static_assert(membersInProblemOrder());
+
+// Problems of the body as a whole, found before its members are looked at.
+struct BodyProblem {
+    ReportProblem problem;
+    const char* text;
+};
+constexpr std::array<BodyProblem, 4> kBodyProblems = {{
+    {ReportProblem::NotUtf8, "El informe no es UTF-8 válido."},
+    {ReportProblem::ByteOrderMark, "El informe empieza con una marca de orden de bytes (BOM)."},
+    {ReportProblem::NotJson, "El informe no es JSON válido."},
+    {ReportProblem::NotObject, "El informe no es un objeto JSON."},
+}};
 
 // Walks the parser's events without building a tree, so a 2 MiB report costs
 // no more memory than its bytes and deep nesting cannot exhaust the stack.
@@ -122,10 +164,10 @@ class EnvelopeSax {
             check.problem = ReportProblem::NotObject;
             return check;
         }
-        for (std::size_t m = 0; m < kMemberNames.size(); ++m) {
+        for (std::size_t m = 0; m < kMembers.size(); ++m) {
             bool sectionsShort = m == Sections && sectionCount_ != kReportSectionCount;
             if (!seen_[m] || bad_[m] || sectionsShort) {
-                check.problem = kMemberProblems[m];
+                check.problem = kMembers[m].problem;
                 return check;
             }
         }
@@ -149,39 +191,18 @@ class EnvelopeSax {
 
     void member(const Value& v) {
         std::size_t m = 0;
-        while (m < kMemberNames.size() && kMemberNames[m] != memberKey_) {
+        while (m < kMembers.size() && kMembers[m].name != memberKey_) {
             ++m;
         }
-        if (m == kMemberNames.size()) {
+        if (m == kMembers.size()) {
             return; // members the server does not use are left alone
         }
-        bool ok = false;
-        switch (static_cast<Member>(m)) {
-        case SchemaVersion:
-            ok = v.kind == Kind::Integer && v.isOne;
-            break;
-        case ClientVersion:
-            ok = v.kind == Kind::String && isClientVersion(v.text);
-            break;
-        case Consent:
-            ok = v.kind == Kind::Boolean && v.flag;
-            break;
-        case ReportId:
-            ok = v.kind == Kind::String && isReportId(v.text);
-            if (ok) {
-                reportId_ = std::string(v.text);
-            }
-            break;
-        case CollectedAt:
-            ok = v.kind == Kind::String && isCollectedAt(v.text);
-            break;
-        case Elevated:
-            ok = v.kind == Kind::Boolean;
-            break;
-        case Sections:
-            ok = v.kind == Kind::Array;
+        bool ok = kMembers[m].accepts(v);
+        if (m == ReportId && ok) {
+            reportId_ = std::string(v.text);
+        }
+        if (m == Sections) {
             inSections_ = ok && !seen_[m];
-            break;
         }
         if (!ok || seen_[m]) {
             bad_[m] = true;
@@ -215,8 +236,8 @@ class EnvelopeSax {
     bool rootIsObject_ = false;
     std::string memberKey_;
     std::string sectionKey_;
-    std::array<bool, 7> seen_{};
-    std::array<bool, 7> bad_{};
+    std::array<bool, kMembers.size()> seen_{};
+    std::array<bool, kMembers.size()> bad_{};
     std::string reportId_;
     bool inSections_ = false;
     bool inSection_ = false;
@@ -224,23 +245,6 @@ class EnvelopeSax {
     bool sectionHasRows_ = false;
     std::size_t sectionCount_ = 0;
 };
-
-bool isDigits(std::string_view text) {
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-    }
-    return true;
-}
-
-int number(std::string_view digits) {
-    int value = 0;
-    for (char c : digits) {
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
 
 int daysInMonth(int year, int month) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -251,38 +255,21 @@ int daysInMonth(int year, int month) {
 } // namespace
 
 bool isReportId(std::string_view text) {
-    if (text.size() != 36) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
-        bool upperHex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-        if (hyphen ? c != '-' : !upperHex) {
-            return false;
-        }
-    }
-    return true;
+    return matchesShape(text, "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX");
 }
 
 bool isCollectedAt(std::string_view text) {
-    // YYYY-MM-DDTHH:MM:SSZ
-    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+    if (!matchesShape(text, "DDDD-DD-DDTDD:DD:DDZ")) {
         return false;
     }
-    const std::string_view fields[] = {text.substr(0, 4),  text.substr(5, 2),  text.substr(8, 2),
-                                       text.substr(11, 2), text.substr(14, 2), text.substr(17, 2)};
-    for (std::string_view field : fields) {
-        if (!isDigits(field)) {
-            return false;
-        }
-    }
-    int year = number(fields[0]), month = number(fields[1]), day = number(fields[2]);
+    auto number = [text](std::size_t at, std::size_t digits) {
+        return static_cast<int>(parseDecimal(text.substr(at, digits), 9999).value_or(0));
+    };
+    int year = number(0, 4), month = number(5, 2), day = number(8, 2);
     // Windows keeps no date before 1601.
     return year >= 1601 && month >= 1 && month <= 12 && day >= 1 &&
-           day <= daysInMonth(year, month) && number(fields[3]) <= 23 && number(fields[4]) <= 59 &&
-           number(fields[5]) <= 59;
+           day <= daysInMonth(year, month) && number(11, 2) <= 23 && number(14, 2) <= 59 &&
+           number(17, 2) <= 59;
 }
 
 EnvelopeCheck checkReport(std::string_view body) {
@@ -298,31 +285,15 @@ EnvelopeCheck checkReport(std::string_view body) {
 }
 
 const char* describeProblem(ReportProblem problem) {
-    switch (problem) {
-    case ReportProblem::None:
-        break;
-    case ReportProblem::NotUtf8:
-        return "El informe no es UTF-8 válido.";
-    case ReportProblem::ByteOrderMark:
-        return "El informe empieza con una marca de orden de bytes (BOM).";
-    case ReportProblem::NotJson:
-        return "El informe no es JSON válido.";
-    case ReportProblem::NotObject:
-        return "El informe no es un objeto JSON.";
-    case ReportProblem::SchemaVersion:
-        return "Informe no válido: schema_version.";
-    case ReportProblem::ClientVersion:
-        return "Informe no válido: client_version.";
-    case ReportProblem::Consent:
-        return "Informe no válido: consent.";
-    case ReportProblem::ReportId:
-        return "Informe no válido: report_id.";
-    case ReportProblem::CollectedAt:
-        return "Informe no válido: collected_at.";
-    case ReportProblem::Elevated:
-        return "Informe no válido: elevated.";
-    case ReportProblem::Sections:
-        return "Informe no válido: sections.";
+    for (const BodyProblem& entry : kBodyProblems) {
+        if (entry.problem == problem) {
+            return entry.text;
+        }
+    }
+    for (const MemberRule& member : kMembers) {
+        if (member.problem == problem) {
+            return member.text;
+        }
     }
     return "Informe no válido.";
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/crypto.h"
+#include "base/text_shapes.h"
 
 namespace zeq {
 
@@ -19,22 +20,14 @@ constexpr std::size_t kMacDigits = 64;
 constexpr std::size_t kIssuedAt = 3;
 constexpr std::size_t kNonceAt = kIssuedAt + kIssuedDigits + 1;
 constexpr std::size_t kMacAt = kNonceAt + kNonceBytes * 2 + 1;
+static_assert(kMacAt + kMacDigits == TokenAuthority::tokenLength);
 
-bool isLowerHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-}
-
-bool hasTokenShape(std::string_view token) {
-    if (token.size() != TokenAuthority::tokenLength || token.substr(0, 2) != kVersion) {
-        return false;
-    }
-    for (std::size_t i = 0; i < token.size(); ++i) {
-        bool dot = i == 2 || i == kNonceAt - 1 || i == kMacAt - 1;
-        if (dot ? token[i] != '.' : !isLowerHex(token[i])) {
-            return false;
-        }
-    }
-    return true;
+// "01.<16 x>.<32 x>.<64 x>", as base/text_shapes.h reads it.
+const std::string& tokenShape() {
+    static const std::string shape = std::string(kVersion) + "." + std::string(kIssuedDigits, 'x') +
+                                     "." + std::string(kNonceBytes * 2, 'x') + "." +
+                                     std::string(kMacDigits, 'x');
+    return shape;
 }
 
 std::int64_t parseIssued(std::string_view digits) {
@@ -71,7 +64,7 @@ std::string TokenAuthority::issue() const {
 
 TokenCheck TokenAuthority::check(std::string_view token) const {
     TokenCheck result;
-    if (!hasTokenShape(token)) {
+    if (!matchesShape(token, tokenShape())) {
         result.status = TokenStatus::Malformed;
         return result;
     }

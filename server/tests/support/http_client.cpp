@@ -299,9 +299,15 @@ std::string HttpClient::requestHead(const std::string& method, const std::string
     return head + "\r\n";
 }
 
-HttpResponse HttpClient::request(const std::string& method, const std::string& path,
-                                 const HeaderList& headers, std::optional<std::string> body) {
-    std::unique_ptr<Connection> connection = connect();
+namespace {
+
+// One request on a connection of its own; body null: none. (A body passed down
+// as a pointer, not as a std::optional temporary: GCC 12's -O2 warns that such
+// a temporary may be used uninitialised when getToken() is inlined.)
+HttpResponse exchange(const HttpClient& client, const std::string& method,
+                      const std::string& path, const HeaderList& headers,
+                      const std::string* body) {
+    std::unique_ptr<Connection> connection = client.connect();
     if (!connection) {
         return {};
     }
@@ -309,7 +315,7 @@ HttpResponse HttpClient::request(const std::string& method, const std::string& p
     if (body) {
         all.emplace_back("Content-Length", std::to_string(body->size()));
     }
-    if (!connection->write(requestHead(method, path, all))) {
+    if (!connection->write(HttpClient::requestHead(method, path, all))) {
         return {};
     }
     if (body) {
@@ -318,13 +324,21 @@ HttpResponse HttpClient::request(const std::string& method, const std::string& p
     return connection->readResponse(method == "HEAD");
 }
 
+} // namespace
+
+HttpResponse HttpClient::request(const std::string& method, const std::string& path,
+                                 const HeaderList& headers, std::optional<std::string> body) {
+    return exchange(*this, method, path, headers, body ? &*body : nullptr);
+}
+
 HttpResponse HttpClient::getToken() {
-    return request("GET", "/api/token.php", {{"Content-Type", "application/json"}});
+    return exchange(*this, "GET", "/api/token.php", {{"Content-Type", "application/json"}},
+                    nullptr);
 }
 
 HttpResponse HttpClient::postReport(const std::string& token, const std::string& report) {
-    return request("POST", "/api/report.php",
-                   {{"Content-Type", "application/json"}, {"X-ZEQ-Token", token}}, report);
+    return exchange(*this, "POST", "/api/report.php",
+                    {{"Content-Type", "application/json"}, {"X-ZEQ-Token", token}}, &report);
 }
 
 } // namespace zeq::test
