@@ -171,7 +171,11 @@ int main(int argc, char** argv) {
             Outcome& outcome = outcomes[static_cast<std::size_t>(n)];
             auto start = Clock::now();
             // Retry as a user would, with growing pauses, for up to a minute.
-            for (auto pause = 20ms; outcome.code.empty() && Clock::now() - start < 60s;
+            // A refusal (4xx) is a fault of the server here, not retried: a run
+            // the server or nginx refuses (a quota, a rate limit) fails at
+            // once instead of retrying into the time-out.
+            bool refused = false;
+            for (auto pause = 20ms; outcome.code.empty() && !refused && Clock::now() - start < 60s;
                  pause = std::min(pause * 2, std::chrono::milliseconds(500))) {
                 ++outcome.attempts;
                 HttpResponse token = client.getToken();
@@ -185,14 +189,16 @@ int main(int argc, char** argv) {
                     std::string text = receipt.body.substr(0, receipt.body.find('\n'));
                     note("report: " + std::to_string(receipt.status) +
                          (text.rfind('<', 0) == 0 ? "" : " " + text));
-                    if (receipt.status >= 400 && receipt.status < 500) {
-                        ++refusals; // a refusal is a fault of the server here: no retry
-                        break;
-                    }
+                    refused = receipt.status >= 400 && receipt.status < 500;
                 } else {
                     note("token: " + std::to_string(token.status));
+                    refused = token.status >= 400 && token.status < 500;
                 }
-                std::this_thread::sleep_for(pause);
+                if (refused) {
+                    ++refusals;
+                } else {
+                    std::this_thread::sleep_for(pause);
+                }
             }
             outcome.millis =
                 std::chrono::duration<double, std::milli>(Clock::now() - start).count();
