@@ -633,12 +633,18 @@ void Server::State::accept() {
     });
 }
 
-// Registered before it starts, so that it is known to stop() from its first
-// operation and its destructor always finds its entry.
+// Registered before it starts, so that stop() knows it from its first
+// operation. stop() sets `stopping` before it sweeps the registered
+// connections under the same lock, so each one is either swept or never started.
 template <class ConnectionType>
 void Server::State::startConnection(const std::shared_ptr<ConnectionType>& connection) {
     {
         std::lock_guard<std::mutex> lock(mutex);
+        // Admitted just before a stop whose sweep did not see it yet: it is
+        // still sending, so it ends here, unstarted.
+        if (stopping) {
+            return;
+        }
         live.emplace(connection.get(), connection);
     }
     connection->start();
