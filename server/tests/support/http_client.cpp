@@ -176,6 +176,19 @@ long Connection::readSome(char* buffer, std::size_t size) {
     }
 }
 
+std::string Connection::readUntil(std::string_view marker, std::size_t limit) {
+    std::string raw;
+    char buffer[4096];
+    while (raw.find(marker) == std::string::npos && raw.size() < limit) {
+        long n = readSome(buffer, std::min(sizeof buffer, limit - raw.size()));
+        if (n <= 0) {
+            break;
+        }
+        raw.append(buffer, static_cast<std::size_t>(n));
+    }
+    return raw;
+}
+
 HttpResponse Connection::readResponse(bool toHead) {
     std::string raw;
     char buffer[16384];

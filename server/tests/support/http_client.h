@@ -43,6 +43,10 @@ class Connection {
     // Reads the answer to its end (Content-Length, or the server's close). The
     // answer to a HEAD request has no body, whatever its Content-Length says.
     HttpResponse readResponse(bool toHead = false);
+    // Reads until marker has arrived, the connection ends or limit bytes are
+    // in, and returns all it read (which may go past the marker). For interim
+    // answers, e.g. readUntil("\r\n\r\n") for a "100 Continue".
+    std::string readUntil(std::string_view marker, std::size_t limit = 65536);
 
   private:
     friend class HttpClient;
