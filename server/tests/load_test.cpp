@@ -115,15 +115,13 @@ std::vector<std::string> serveArgs(const Options& options, const zeq::test::Temp
         return {options.server, "serve",
                 "--address",    "127.0.0.1",
                 "--port",       std::to_string(port),
-                "--db",         dir.file("reports.db"),
-                "--threads",    "32"};
+                "--db",         dir.file("reports.db")};
     }
     return {options.server, "serve",
             "--port",       std::to_string(port),
             "--cert",       options.certs + "/server.pem",
             "--key",        options.certs + "/server.key",
-            "--db",         dir.file("reports.db"),
-            "--threads",    "32"};
+            "--db",         dir.file("reports.db")};
 }
 
 double percentile(std::vector<double> values, double p) {

@@ -1,4 +1,3 @@
-#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -134,10 +133,6 @@ int serveCommand(const CommandLine& line) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
-    // Report bodies (up to 2 MiB) get pages of their own that go back to the
-    // system when freed; glibc would otherwise raise this threshold after the
-    // first such body and keep every later one in the heap.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
     ensureDirectoryOf(database);
     ReportStore store(database, ReportStore::Access::Service);

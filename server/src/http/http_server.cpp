@@ -262,20 +262,50 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
     // One deadline at a time; a newer one replaces the older. When it passes,
     // the pending operation is cancelled and its handler sees timedOut_.
     void arm(SteadyClock::time_point at) {
+        receiving_ = false;
+        startTimer(at);
+    }
+
+    // While a body arrives, a read only notes the time (noteProgress): the timer
+    // is set once and, when it fires early, set again for the idle deadline that
+    // the last read moved. A 2 MiB body is some 130 TLS records, and cancelling
+    // and setting a timer for each cost more CPU than the rest of the read.
+    void armWhileReceiving(SteadyClock::time_point hardDeadline) {
+        receiving_ = true;
+        hardDeadline_ = hardDeadline;
+        lastProgress_ = SteadyClock::now();
+        startTimer(receivingDue());
+    }
+
+    void noteProgress() {
+        lastProgress_ = SteadyClock::now();
+    }
+
+    SteadyClock::time_point receivingDue() const {
+        return std::min(lastProgress_ + state_.limits.idleTimeout, hardDeadline_);
+    }
+
+    void startTimer(SteadyClock::time_point at) {
         std::uint64_t generation = ++generation_;
         timedOut_ = false;
         timer_.expires_at(at);
         timer_.async_wait([self = this->shared_from_this(), generation](error_code ec) {
-            if (!ec && generation == self->generation_) {
-                self->timedOut_ = true;
-                error_code ignored;
-                self->socket().cancel(ignored);
+            if (ec || generation != self->generation_) {
+                return;
             }
+            if (self->receiving_ && SteadyClock::now() < self->receivingDue()) {
+                self->startTimer(self->receivingDue());
+                return;
+            }
+            self->timedOut_ = true;
+            error_code ignored;
+            self->socket().cancel(ignored);
         });
     }
 
     void disarm() {
         ++generation_;
+        receiving_ = false;
         timer_.cancel();
     }
 
@@ -390,6 +420,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
         phase_ = Phase::Body;
         bodyUnread_ = false;
         parser_->body_limit(std::min(decision.bodyBytes, state_.limits.maxBodyBytes));
+        armWhileReceiving(headEnd_ + state_.limits.bodyDeadline);
         readBody();
     }
 
@@ -398,8 +429,6 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
             onBodyComplete();
             return;
         }
-        SteadyClock::time_point deadline = headEnd_ + state_.limits.bodyDeadline;
-        arm(std::min(SteadyClock::now() + state_.limits.idleTimeout, deadline));
         bhttp::async_read_some(stream_, buffer_, *parser_,
                                [self = this->shared_from_this()](error_code ec, std::size_t) {
                                    self->onBodyData(ec);
@@ -412,6 +441,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
         }
         bodyIn_ = parser_->get().body().size();
         if (!ec) {
+            noteProgress();
             readBody();
             return;
         }
@@ -510,8 +540,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
         std::uint64_t buffered = std::min<std::uint64_t>(buffer_.size(), limit);
         buffer_.consume(buffer_.size());
         discardLeft_ = limit - buffered;
-        arm(std::min(SteadyClock::now() + state_.limits.idleTimeout,
-                     headEnd_ + state_.limits.bodyDeadline));
+        armWhileReceiving(headEnd_ + state_.limits.bodyDeadline);
         discardSome();
     }
 
@@ -532,6 +561,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
                                     if (ec) {
                                         self->close();
                                     } else {
+                                        self->noteProgress();
                                         self->discardSome();
                                     }
                                 });
@@ -567,6 +597,9 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
     asio::steady_timer timer_;
     std::uint64_t generation_ = 0;
     bool timedOut_ = false;
+    bool receiving_ = false;
+    SteadyClock::time_point hardDeadline_;
+    SteadyClock::time_point lastProgress_;
     std::string peer_;
     std::string group_;
     Phase phase_ = Phase::Head;
