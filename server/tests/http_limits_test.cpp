@@ -197,6 +197,25 @@ TEST_F(HttpLimits, EveryPhaseIsCutAtItsDeadline) {
     EXPECT_EQ(stored(), 0);
 }
 
+TEST_F(HttpLimits, ABodyThatFallsSilentIsCutAtTheIdleDeadline) {
+    // The body deadline is far away; only the silence can end this upload early.
+    auto server = start({"--read-timeout", "1", "--body-timeout", "60"});
+    HttpClient client(server->port(), kCa, "127.0.0.7");
+    std::string token = client.getToken().body;
+    auto upload = client.connect();
+    ASSERT_TRUE(upload);
+    upload->write(HttpClient::requestHead("POST", "/api/report.php",
+                                          {{"X-ZEQ-Token", token}, {"Content-Length", "1000"}}));
+    for (int i = 0; i < 15; ++i) { // 1.5 s of steady progress outlives one idle period
+        upload->write("{");
+        ASSERT_FALSE(upload->answerPending(100));
+    }
+    auto fellSilent = SteadyClock::now();
+    EXPECT_EQ(upload->readResponse().status, 408);
+    EXPECT_LT(SteadyClock::now() - fellSilent, 30s);
+    EXPECT_TRUE(logShows(" 127.0.0.7 POST /api/report.php 408")) << log();
+}
+
 TEST_F(HttpLimits, ATermSignalEndsTheServerWhateverSlowClientsDo) {
     auto server = start({"--shutdown-timeout", "10"});
     Attack attack;

@@ -220,6 +220,9 @@ TEST(ReportEnvelope, RefusesWhatIsNotAJsonObject) {
         {"{'schema_version':1}", ReportProblem::NotJson},
         {R"({"schema_version":1,})", ReportProblem::NotJson},
         {"{\"client_version\":\"1.0\x01\"}", ReportProblem::NotJson},
+        // The JSON parser takes a NUL byte for the end of its input.
+        {valid + std::string(1, '\0'), ReportProblem::NotJson},
+        {valid + std::string(1, '\0') + "<script>", ReportProblem::NotJson},
         // A byte-order mark: JSON parsers may skip it, but it is not the tool's report.
         {"\xEF\xBB\xBF" + valid, ReportProblem::ByteOrderMark},
         {"\xEF\xBB\xBF", ReportProblem::ByteOrderMark},

@@ -279,6 +279,11 @@ EnvelopeCheck checkReport(std::string_view body) {
     if (body.substr(0, 3) == "\xEF\xBB\xBF") {
         return {ReportProblem::ByteOrderMark, {}};
     }
+    // The JSON parser stops at a NUL byte as at the end of its input, which
+    // would let anything after it be stored unchecked; JSON text has none.
+    if (body.find('\0') != std::string_view::npos) {
+        return {ReportProblem::NotJson, {}};
+    }
     EnvelopeSax sax;
     nlohmann::json::sax_parse(body.begin(), body.end(), &sax);
     return sax.result();
