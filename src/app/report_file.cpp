@@ -5,11 +5,13 @@
 
 namespace {
 
-// "zeqXXXX.tmp": an 8.3 name of fixed length, like GetTempFileNameW's, so the
-// temporary file fits wherever a folder leaves room for any file at all,
-// whatever the length of the target's own name.
+// "zeqXXXX.tmp": an 8.3 name of fixed length, like GetTempFileNameW's.
 const WCHAR kTempNameFormat[] = L"zeq%04x.tmp";
 const int kTempNameUnits = 12; // with the zero
+// Prefixes of the extended-length form, which the file functions take past MAX_PATH.
+const WCHAR kExtendedPrefix[] = L"\\\\?\\";
+const WCHAR kExtendedUncPrefix[] = L"\\\\?\\UNC\\";
+const int kUncLeadUnits = 2; // the two backslashes that the UNC prefix replaces
 // A name already taken (another save, or a copy left by a killed process) costs one more try.
 const UINT kTempAttempts = 256;
 
@@ -28,6 +30,54 @@ int FolderPrefixLength(const WCHAR* path) {
         }
     }
     return prefix;
+}
+
+// "\\?\..." and "\\.\...": already past the rules that MAX_PATH belongs to.
+bool HasDevicePrefix(const WCHAR* path) {
+    return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') &&
+           path[3] == L'\\';
+}
+
+WCHAR* NewPathBuffer(int units) {
+    return static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(WCHAR)));
+}
+
+// The target's folder in extended-length form, for a target whose temporary
+// path would not fit in MAX_PATH. That form is taken literally (no relative
+// parts, no forward slashes), so it is made from the full path.
+WCHAR* NewExtendedFolder(const WCHAR* path, int* folderUnits) {
+    WCHAR* extended = NULL;
+    WCHAR* full = NULL;
+    const WCHAR* prefix = kExtendedPrefix;
+    int skipped = 0;
+    int kept = 0;
+    DWORD size = GetFullPathNameW(path, 0, NULL, NULL);
+    if (size == 0) {
+        goto done;
+    }
+    full = NewPathBuffer(size);
+    if (full == NULL || GetFullPathNameW(path, size, full, NULL) + 1 != size) {
+        goto done;
+    }
+    // "\\server\share\..." becomes "\\?\UNC\server\share\...".
+    if (full[0] == L'\\' && full[1] == L'\\') {
+        prefix = kExtendedUncPrefix;
+        skipped = kUncLeadUnits;
+    }
+    kept = FolderPrefixLength(full) - skipped;
+    extended = NewPathBuffer(lstrlenW(prefix) + kept + kTempNameUnits);
+    if (extended == NULL) {
+        goto done;
+    }
+    lstrcpyW(extended, prefix);
+    CopyMemory(extended + lstrlenW(prefix), full + skipped, kept * sizeof(WCHAR));
+    *folderUnits = lstrlenW(prefix) + kept;
+
+done:
+    if (full != NULL) {
+        HeapFree(GetProcessHeap(), 0, full);
+    }
+    return extended;
 }
 
 // Creates a new, empty file for writing under tempPath, whose first prefix units
@@ -64,6 +114,20 @@ bool ReplaceWithTempFile(const WCHAR* tempPath, const WCHAR* path) {
 
 } // namespace
 
+WCHAR* NewTempFolder(const WCHAR* path, int* folderUnits) {
+    // Same folder as the target, hence the same volume: the final rename cannot become a copy.
+    int folder = FolderPrefixLength(path);
+    if (folder + kTempNameUnits > MAX_PATH && !HasDevicePrefix(path)) {
+        return NewExtendedFolder(path, folderUnits);
+    }
+    WCHAR* tempFolder = NewPathBuffer(folder + kTempNameUnits);
+    if (tempFolder != NULL) {
+        CopyMemory(tempFolder, path, folder * sizeof(WCHAR));
+        *folderUnits = folder;
+    }
+    return tempFolder;
+}
+
 bool SaveReportToFile(const WCHAR* path, const ReportBuffer* buffer) {
     bool saved = false;
     bool tempCreated = false;
@@ -75,14 +139,10 @@ bool SaveReportToFile(const WCHAR* path, const ReportBuffer* buffer) {
     if (path == NULL || path[0] == 0) {
         goto done;
     }
-    // Same folder as the target, hence the same volume: the final rename cannot become a copy.
-    prefix = FolderPrefixLength(path);
-    tempPath = static_cast<WCHAR*>(
-        HeapAlloc(GetProcessHeap(), 0, (prefix + kTempNameUnits) * sizeof(WCHAR)));
+    tempPath = NewTempFolder(path, &prefix);
     if (tempPath == NULL) {
         goto done;
     }
-    CopyMemory(tempPath, path, prefix * sizeof(WCHAR));
     file = CreateTempFile(tempPath, prefix);
     if (file == INVALID_HANDLE_VALUE) {
         goto done;

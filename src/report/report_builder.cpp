@@ -73,6 +73,15 @@ void AppendDocument(ReportBuffer* buffer, const GUID* reportId) {
 const ReportClock kSystemClock = {GetSystemTime, GetSystemTimeAsFileTime};
 const ReportClock* reportClock = &kSystemClock;
 
+bool IsSectionTitle(const WCHAR* text) {
+    for (const SectionSpec& section : SectionCatalogue) {
+        if (text == section.title) {
+            return true;
+        }
+    }
+    return text == kEventsTitle || text == kInstalledProgramsTitle;
+}
+
 void FormatSystemEventsQuery(const FILETIME* now, WCHAR query[kEventsQueryUnits]) {
     ULARGE_INTEGER time;
     time.LowPart = now->dwLowDateTime;

@@ -5,6 +5,10 @@
 // Appends the whole report; the build succeeded iff buffer->failed is clear.
 void BuildReport(ReportBuffer* buffer);
 
+// Whether text is the title constant of one of the report's sections, the one
+// the collectors post as their status. Compares addresses only: text is never read.
+bool IsSectionTitle(const WCHAR* text);
+
 // Room for the system-events query, terminator included.
 const int kEventsQueryUnits = 512;
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "net/submission.h"
+#include "shared/app_state.h"
 #include "support/test_heap.h"
 #include "support/test_peer.h"
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
 #include "report/installed_programs.h"
+#include "shared/app_state.h"
 #include "support/compact_json.h"
 #include "support/test_heap.h"
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "report/report_builder.h"
 #include "report/section_catalogue.h"
+#include "shared/app_state.h"
 #include "support/compact_json.h"
 
 namespace {

@@ -193,22 +193,60 @@ TEST_F(ReportFileTest, SavesATargetWithALongNameAndFailsWithoutATemporaryCopyLef
     ResetBuffer(&first);
 }
 
-TEST_F(ReportFileTest, SavesATargetWhosePathIsNearMaxPath) {
-    // Folders of up to 50 units down to 237 units, then "\informe.json": 250 in all.
-    const size_t kDeepFolderUnits = 237;
+// The temporary file "zeqXXXX.tmp" (11 units) goes into the target's folder. A
+// path holds at most MAX_PATH (260) units with its terminating zero, so a folder
+// of up to 248 units leaves room for it; a longer one, which a target with a
+// shorter name can still have, is written in its extended-length form.
+TEST(TempFolderTest, FitsInMaxPathOrIsWrittenInExtendedForm) {
+    const std::wstring folder248 = L"C:\\" + std::wstring(244, L'd') + L"\\";
+    const std::wstring folder249 = L"C:\\" + std::wstring(245, L'd') + L"\\";
+    const std::wstring share249 = L"\\\\server\\share\\" + std::wstring(233, L'd') + L"\\";
+    const std::wstring slashed249 = L"C:/" + std::wstring(245, L'd') + L"/";
+    ASSERT_EQ(248u, folder248.size());
+    ASSERT_EQ(249u, folder249.size());
+    ASSERT_EQ(249u, share249.size());
+    const struct {
+        const char* label;
+        std::wstring target;
+        std::wstring tempFolder;
+    } cases[] = {
+        {"short path", L"C:\\informes\\informe.json", L"C:\\informes\\"},
+        {"bare name", L"informe.json", L""},
+        {"folder of 248 units", folder248 + L"informe.json", folder248},
+        {"folder of 249 units, name of 1 unit", folder249 + L"x", L"\\\\?\\" + folder249},
+        {"folder of 249 units on a share", share249 + L"x",
+         L"\\\\?\\UNC\\server\\share\\" + std::wstring(233, L'd') + L"\\"},
+        {"folder of 249 units with forward slashes", slashed249 + L"x", L"\\\\?\\" + folder249},
+        {"already in extended form", L"\\\\?\\" + folder249 + L"x", L"\\\\?\\" + folder249},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.label);
+        int units = -1;
+        WCHAR* tempFolder = NewTempFolder(testCase.target.c_str(), &units);
+        ASSERT_NE(nullptr, tempFolder);
+        EXPECT_EQ(testCase.tempFolder, std::wstring(tempFolder, units));
+        HeapFree(GetProcessHeap(), 0, tempFolder);
+    }
+}
+
+TEST_F(ReportFileTest, SavesATargetWhoseTemporaryPathPassesMaxPath) {
+    // Folders of up to 50 units down to 249 units, then "\x": 251 in all. The
+    // temporary path would be 261 units long without its zero: it needs the
+    // extended form, and so do the test's own calls on these folders.
+    const size_t kDeepFolderUnits = 249;
     std::wstring deep = folder_;
     ASSERT_LT(deep.size() + 1, kDeepFolderUnits);
     while (deep.size() < kDeepFolderUnits) {
         size_t room = kDeepFolderUnits - deep.size() - 1;
         deep += L"\\" + std::wstring(room > 60 ? 50 : room, L'd');
-        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
     }
-    const std::wstring deepTarget = deep + L"\\informe.json";
-    ASSERT_EQ(250u, deepTarget.size());
+    const std::wstring deepTarget = deep + L"\\x";
+    ASSERT_EQ(251u, deepTarget.size());
     ReportBuffer buffer = BufferOf("{\"profundo\":1}");
     EXPECT_TRUE(SaveReportToFile(deepTarget.c_str(), &buffer));
-    EXPECT_EQ("{\"profundo\":1}", Contents(deepTarget));
-    EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, ListingOf(deep));
+    EXPECT_EQ("{\"profundo\":1}", Contents(L"\\\\?\\" + deepTarget));
+    EXPECT_EQ(std::vector<std::wstring>{L"x"}, ListingOf(L"\\\\?\\" + deep));
     ResetBuffer(&buffer);
 }
 
