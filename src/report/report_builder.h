@@ -24,3 +24,8 @@ struct ReportClock {
 };
 extern const ReportClock kSystemClock;
 extern const ReportClock* reportClock;
+
+// The shell's administrator test, swappable so that tests can have a standard
+// user's answer (Wine runs every program as an administrator). Production uses
+// IsUserAnAdmin.
+extern BOOL(WINAPI* administratorTest)();

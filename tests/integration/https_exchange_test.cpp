@@ -71,6 +71,26 @@ DWORD ControlRequestStatus(DWORD protocols, DWORD securityFlags, bool followRedi
     return status;
 }
 
+// Wine gives out handle values from the lowest free one up: a test process stays
+// far below this one.
+const ULONG_PTR kHandleValuesAsked = 0x1000;
+
+// Kernel handles open in this process. Windows counts them for GetProcessHandleCount;
+// Wine answers that with 0, so there every handle value is asked about instead.
+DWORD HandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) {
+        return count;
+    }
+    for (ULONG_PTR value = 4; value < kHandleValuesAsked; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 class HttpsExchangeTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -270,11 +290,56 @@ TEST_F(HttpsExchangeTest, PeerWithUntrustedCertificateIsRefused) {
     EXPECT_EQ(1u, PeerRequests().size());
 }
 
+// Every handle an exchange opens is closed again, whichever way it ends. Each case
+// runs twice and the second run is counted: the first use of a path may open
+// handles that WinHTTP and the TLS layer keep for the life of the process.
+TEST_F(HttpsExchangeTest, LeavesNoHandleOpenWhicheverWayItEnds) {
+    // The count does see a handle that stays open.
+    DWORD before = HandleCount();
+    HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
+    EXPECT_LT(reinterpret_cast<ULONG_PTR>(event), kHandleValuesAsked);
+    EXPECT_EQ(before + 1, HandleCount());
+    CloseHandle(event);
+
+    const std::wstring tooLong(kLongestToken + 1, L'7');
+    struct Case {
+        const char* name;
+        std::string script;
+        const WCHAR* token;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"answered", "200 text:ok\n", NULL, true},
+        {"status 404", "404 text:no\n", NULL, false},
+        {"redirect", "302 header:Location=https://localhost/api/moved\n", NULL, false},
+        {"body over 4096 bytes", "200 hex:" + Hex(Pattern(5000, 1)) + "\n", NULL, false},
+        {"TLS 1.1 only", "tls tls1.1\n", NULL, false},
+        {"untrusted certificate", "tls untrusted\n", NULL, false},
+        {"token too long for the header", "200 text:ok\n", tooLong.c_str(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int run = 0; run < 2; ++run) {
+            Script(c.script);
+            ResetBuffer(&response);
+            DWORD handlesBefore = HandleCount();
+            EXPECT_EQ(c.answered, Get(c.token));
+            if (run == 1) {
+                EXPECT_EQ(handlesBefore, HandleCount());
+            }
+        }
+    }
+}
+
 TEST_F(HttpsExchangeTest, SilentPeerFailsAfterTheReceiveTimeOut) {
     Script("hang\n");
+    DWORD handlesBefore = HandleCount();
     DWORD start = GetTickCount();
     EXPECT_FALSE(Get());
     DWORD waited = GetTickCount() - start;
+    // Nothing of the abandoned exchange stays open either (the earlier cases have
+    // already opened whatever the process keeps).
+    EXPECT_EQ(handlesBefore, HandleCount());
     // The request went out; the answer never came and the exchange gave up
     // after the 20-second receive time-out, not before and not much later.
     EXPECT_EQ(1u, PeerRequests().size());
