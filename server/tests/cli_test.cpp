@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "clock.h"
-#include "report_store.h"
+#include "base/clock.h"
+#include "store/report_store.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
@@ -91,6 +91,14 @@ TEST_F(TechnicianCommands, PurgeDeletesReportsOlderThanTheDaysGiven) {
     EXPECT_EQ(run({"purge"}), 2);
     EXPECT_EQ(run({"purge", "--older-than", "-1"}), 2);
     EXPECT_EQ(run({"purge", "--older-than", "diez"}), 2);
+    for (const char* days : {"", "+1", " 1", "1 ", "36501", "99999999999999999999999", "0x10"}) {
+        std::string err;
+        EXPECT_EQ(run({"purge", "--older-than", days}, nullptr, &err), 2) << days;
+        EXPECT_NE(err.find("entre 0 y 36500"), std::string::npos) << err;
+    }
+    EXPECT_EQ(test::storedReports(db()), 1);
+    ASSERT_EQ(run({"purge", "--older-than", "36500"}, &out), 0);
+    EXPECT_NE(out.find("Borrados 0 informes"), std::string::npos) << out;
 }
 
 TEST_F(TechnicianCommands, DeleteRemovesOneReport) {

@@ -5,20 +5,21 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <set>
 #include <thread>
 
-#include "crypto.h"
-#include "report_envelope.h"
-#include "report_store.h"
-#include "secret_file.h"
+#include "base/crypto.h"
+#include "upload/report_envelope.h"
+#include "store/report_store.h"
+#include "upload/secret_file.h"
 #include "support/http_client.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
-#include "token.h"
+#include "upload/token.h"
 
 namespace zeq {
 namespace {
@@ -334,8 +335,8 @@ TEST_F(HttpService, AReportOfExactlyTwoMiBIsAccepted) {
     EXPECT_TRUE(storedBody(code) == report);
 }
 
-// httplib reads a chunk-size line without any bound: an endless one would grow
-// the server's memory without limit if the body were ever read.
+// A chunk-size line has no length bound of its own: an endless one would grow
+// the server's memory without limit if a chunked body were ever read.
 TEST_F(HttpService, AChunkedBodyIsNeverRead) {
     std::int64_t before = stored();
     long peakBefore = server_->peakMemoryKiB();
@@ -433,7 +434,7 @@ TEST_F(HttpService, NothingIsEverRedirected) {
             EXPECT_FALSE(response.header("allow").empty()) << what;
         }
     }
-    // Requests httplib itself refuses still get a short text.
+    // Requests the HTTP layer itself refuses still get a short text.
     auto garbage = client_->connect();
     ASSERT_TRUE(garbage);
     garbage->write("NOT HTTP AT ALL\r\n\r\n");
@@ -508,11 +509,10 @@ TEST_F(HttpService, RangeHeadersAreIgnoredAndAnswersComeWhole) {
         {"/privacy.php", "bytes=0-99", 200, page},
         {"/nothing", "bytes=0-3", 404, "No encontrado."},
         {"/api/report.php", "bytes=0-3", 405, "Método no admitido."},
-        // Ranges httplib cannot parse it refuses itself, with the whole text.
-        {"/api/token.php", "bytes=x", 416, "Rango no admitido."},
-        {"/api/token.php", "bytes=3-1", 416, "Rango no admitido."},
-        // Parsed in part before the fault: httplib would cut its own refusal.
-        {"/api/token.php", "bytes=0-1,3-1", 416, "Rango no admitido."},
+        // Ranges that cannot be parsed are ignored too.
+        {"/api/token.php", "bytes=x", 200, ""},
+        {"/api/token.php", "bytes=3-1", 200, ""},
+        {"/api/token.php", "bytes=0-1,3-1", 200, ""},
     };
     for (const Case& c : cases) {
         HttpResponse response = client_->request("GET", c.path, {{"Range", c.range}});
@@ -584,11 +584,14 @@ TEST(HttpServiceLog, OneLinePerRequestWithoutTokensOrContent) {
         requests.push_back((*it)[1].str() + " " + (*it)[2].str() + " " + (*it)[3].str() +
                            " in=" + (*it)[4].str() + " out=" + (*it)[5].str());
     }
+    // A line is written once its answer has gone out, so the client may already
+    // have sent the next request: the order of the lines is not the requests'.
+    std::sort(requests.begin(), requests.end());
     EXPECT_EQ(requests, (std::vector<std::string>{
                             "GET /api/token.php 200 in=0 out=117",
+                            "GET /nothing%250Ahere 404 in=0 out=14",
                             "POST /api/report.php 200 in=4000 out=18",
                             "POST /api/report.php 403 in=0 out=15",
-                            "GET /nothing%0Ahere 404 in=0 out=14",
                         }));
     EXPECT_EQ(log.find(token), std::string::npos);
     EXPECT_EQ(log.find(token.substr(20, 32)), std::string::npos);

@@ -5,10 +5,24 @@
 // exactly once, under the code its client was given, and all codes must differ.
 //
 //   zeq-server-load --server BIN --certs DIR [--clients 16] [--submissions 2000]
-//                   [--size 100000] [--restart 1]
+//                   [--size 100000] [--restart 1] [--nginx SITE] [--addresses N]
 //
-// Prints submissions per second and latency percentiles; exits 0 when every
-// check holds.
+// --nginx SITE: the server listens on plain HTTP at 127.0.0.1 and Debian's
+// nginx, run with that site file (deploy/nginx/zeq-server.conf; see
+// support/nginx_process.h), stands in front of it for the whole run, the
+// server's restart included; the clients speak TLS to nginx.
+// --addresses N: the submissions come from N loopback source addresses in
+// turn (submission n from the (n mod N)-th of 127.1.0.1, 127.1.0.2, ...), as
+// from that many PCs, each retrying from its own. Default: 1, 127.0.0.1 (more
+// than the server's quota of new reports per address and hour allows in a
+// long run); with --nginx, one address per submission, since the site's
+// per-address limits (a burst of 120 requests, then 3 a second) would refuse
+// a load test from a few addresses: one client here makes 20 to 40 requests
+// a second.
+//
+// Prints submissions per second, latency percentiles and CPU time per
+// submission (the server's, nginx's, the clients'); exits 0 when every check
+// holds.
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -23,9 +37,10 @@
 #include <thread>
 #include <vector>
 
-#include "receipt_code.h"
-#include "report_store.h"
+#include "store/receipt_code.h"
+#include "store/report_store.h"
 #include "support/http_client.h"
+#include "support/nginx_process.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 
@@ -43,6 +58,8 @@ struct Options {
     int submissions = 2000;
     std::size_t size = 100000;
     bool restart = true;
+    std::string nginxSite; // empty: the server serves TLS itself
+    int addresses = 0;     // 0: the mode's default
 };
 
 struct Outcome {
@@ -66,16 +83,41 @@ bool parse(int argc, char** argv, Options& options) {
             options.size = std::stoul(value);
         } else if (name == "--restart") {
             options.restart = value != "0";
+        } else if (name == "--nginx") {
+            options.nginxSite = value;
+        } else if (name == "--addresses") {
+            options.addresses = std::stoi(value);
         } else {
             return false;
         }
     }
+    if (options.addresses == 0) {
+        options.addresses = options.nginxSite.empty() ? 1 : options.submissions;
+    }
     return argc % 2 == 1 && !options.server.empty() && !options.certs.empty() &&
-           options.clients > 0 && options.submissions > 0;
+           options.clients > 0 && options.submissions > 0 && options.addresses > 0 &&
+           options.addresses <= 250 * 256;
+}
+
+// The k-th source address (from 0): 127.1.0.1 to 127.1.0.250, 127.1.1.1, ...;
+// empty for the single address of the direct default, which stays unbound.
+std::string sourceAddress(const Options& options, int k) {
+    if (options.addresses == 1 && options.nginxSite.empty()) {
+        return "";
+    }
+    return "127.1." + std::to_string(k / 250) + "." + std::to_string(k % 250 + 1);
 }
 
 std::vector<std::string> serveArgs(const Options& options, const zeq::test::TempDir& dir,
                                    int port) {
+    if (!options.nginxSite.empty()) {
+        // Plain HTTP on the loopback, for nginx.
+        return {options.server, "serve",
+                "--address",    "127.0.0.1",
+                "--port",       std::to_string(port),
+                "--db",         dir.file("reports.db"),
+                "--threads",    "32"};
+    }
     return {options.server, "serve",
             "--port",       std::to_string(port),
             "--cert",       options.certs + "/server.pem",
@@ -96,7 +138,8 @@ int main(int argc, char** argv) {
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: zeq-server-load --server BIN --certs DIR [--clients N] "
-                             "[--submissions N] [--size BYTES] [--restart 0|1]\n");
+                             "[--submissions N] [--size BYTES] [--restart 0|1] "
+                             "[--nginx SITE] [--addresses N]\n");
         return 2;
     }
     zeq::test::ignoreBrokenPipes();
@@ -104,7 +147,11 @@ int main(int argc, char** argv) {
     auto server = std::make_unique<zeq::test::ServerProcess>(serveArgs(options, dir, 0),
                                                              dir.file("server.log"));
     const int port = server->port();
-    HttpClient client(port, options.certs + "/ca.pem");
+    std::unique_ptr<zeq::test::NginxProcess> nginx;
+    if (!options.nginxSite.empty()) {
+        nginx = std::make_unique<zeq::test::NginxProcess>(options.nginxSite, port, options.certs);
+    }
+    const int clientPort = nginx ? nginx->port() : port;
 
     std::vector<Outcome> outcomes(static_cast<std::size_t>(options.submissions));
     std::atomic<int> next{0}, done{0}, failures{0}, refusals{0};
@@ -116,13 +163,19 @@ int main(int argc, char** argv) {
     };
 
     auto worker = [&] {
+        HttpClient client(clientPort, options.certs + "/ca.pem");
         for (int n = next++; n < options.submissions; n = next++) {
+            client.sourceAddress(sourceAddress(options, n % options.addresses));
             std::string id = zeq::test::reportIdFor(static_cast<unsigned long long>(n));
             std::string report = zeq::test::sampleReport(id, options.size);
             Outcome& outcome = outcomes[static_cast<std::size_t>(n)];
             auto start = Clock::now();
             // Retry as a user would, with growing pauses, for up to a minute.
-            for (auto pause = 20ms; outcome.code.empty() && Clock::now() - start < 60s;
+            // A refusal (4xx) is a fault of the server here, not retried: a run
+            // the server or nginx refuses (a quota, a rate limit) fails at
+            // once instead of retrying into the time-out.
+            bool refused = false;
+            for (auto pause = 20ms; outcome.code.empty() && !refused && Clock::now() - start < 60s;
                  pause = std::min(pause * 2, std::chrono::milliseconds(500))) {
                 ++outcome.attempts;
                 HttpResponse token = client.getToken();
@@ -132,14 +185,20 @@ int main(int argc, char** argv) {
                         outcome.code = receipt.body;
                         break;
                     }
-                    note("report: " + std::to_string(receipt.status) + " " + receipt.body);
-                    if (receipt.status >= 400 && receipt.status < 500) {
-                        ++refusals; // a refusal is a fault of the server here
-                    }
+                    // The body's first line: a server's short text, not nginx's page.
+                    std::string text = receipt.body.substr(0, receipt.body.find('\n'));
+                    note("report: " + std::to_string(receipt.status) +
+                         (text.rfind('<', 0) == 0 ? "" : " " + text));
+                    refused = receipt.status >= 400 && receipt.status < 500;
                 } else {
                     note("token: " + std::to_string(token.status));
+                    refused = token.status >= 400 && token.status < 500;
                 }
-                std::this_thread::sleep_for(pause);
+                if (refused) {
+                    ++refusals;
+                } else {
+                    std::this_thread::sleep_for(pause);
+                }
             }
             outcome.millis =
                 std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -179,6 +238,7 @@ int main(int argc, char** argv) {
         thread.join();
     }
     double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
+    double nginxCpu = nginx ? nginx->cpuSeconds() : 0;
     serverCpu += server->cpuSeconds();
     peakKiB = std::max(peakKiB, server->peakMemoryKiB());
     rusage usage{};
@@ -216,6 +276,9 @@ int main(int argc, char** argv) {
 
     std::printf("clients %d, submissions %d, report size %zu bytes, restart %s\n", options.clients,
                 options.submissions, options.size, options.restart ? "yes" : "no");
+    std::printf("%s, from %d source address%s\n",
+                nginx ? "through nginx with the site file" : "direct to the server (TLS)",
+                options.addresses, options.addresses == 1 ? "" : "es");
     std::printf("wall time %.2f s, %.1f submissions/s (%.1f MB/s of reports)\n", seconds,
                 options.submissions / seconds,
                 options.submissions * static_cast<double>(options.size) / seconds / 1e6);
@@ -223,8 +286,16 @@ int main(int argc, char** argv) {
                 "p99 %.1f ms, max %.1f ms\n",
                 percentile(latencies, 0.50), percentile(latencies, 0.99),
                 percentile(latencies, 1.0));
-    std::printf("CPU per submission: server %.2f ms, clients %.2f ms (both on this machine)\n",
-                serverCpu * 1000 / options.submissions, clientCpu * 1000 / options.submissions);
+    if (nginx) {
+        std::printf("CPU per submission: server %.2f ms, nginx %.2f ms, clients %.2f ms "
+                    "(all on this machine)\n",
+                    serverCpu * 1000 / options.submissions, nginxCpu * 1000 / options.submissions,
+                    clientCpu * 1000 / options.submissions);
+    } else {
+        std::printf("CPU per submission: server %.2f ms, clients %.2f ms (both on this machine)\n",
+                    serverCpu * 1000 / options.submissions,
+                    clientCpu * 1000 / options.submissions);
+    }
     std::printf("server peak resident memory %.1f MiB\n", static_cast<double>(peakKiB) / 1024);
     if (options.restart) {
         std::printf("restart: server down %.0f ms; %d submissions needed more than one attempt\n",

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "privacy_page.h"
-#include "utf8.h"
+#include "upload/privacy_page.h"
+#include "base/utf8.h"
 
 namespace zeq {
 namespace {

@@ -3,7 +3,7 @@
 #include <array>
 #include <set>
 
-#include "receipt_code.h"
+#include "store/receipt_code.h"
 
 namespace zeq {
 namespace {

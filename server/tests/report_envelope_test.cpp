@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "report_envelope.h"
+#include "upload/report_envelope.h"
 #include "support/sample_report.h"
-#include "utf8.h"
+#include "base/utf8.h"
 
 namespace zeq {
 namespace {

@@ -1,16 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <functional>
 #include <deque>
+#include <fstream>
 #include <set>
 #include <thread>
 
-#include "crypto.h"
-#include "report_store.h"
-#include "retention_sweeper.h"
+#include "base/crypto.h"
+#include "store/report_store.h"
+#include "store/retention_sweeper.h"
+#include "upload/quota.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
@@ -103,6 +106,197 @@ TEST_F(ReportStoreTest, OtherBytesUnderAKnownReportIdAreAConflict) {
     }
     EXPECT_EQ(count(*store), 1);
     EXPECT_TRUE(store->body(first.code) == body);
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+// The message the service stops with, or "" when the store opens.
+std::string refusalOpening(const std::string& path) {
+    try {
+        ReportStore store(path, ReportStore::Access::Service);
+        return "";
+    } catch (const StoreError& error) {
+        return error.what();
+    }
+}
+
+TEST_F(ReportStoreTest, ANewDatabaseIsPrivateWhateverTheUmask) {
+    mode_t previous = ::umask(022);
+    {
+        auto store = open();
+        std::string id = test::newReportId();
+        store->store(id, test::sampleReport(id), kNow, "x");
+        EXPECT_EQ(modeOf(path()), 0600u);
+        EXPECT_EQ(modeOf(path() + "-wal"), 0600u);
+        EXPECT_EQ(modeOf(path() + "-shm"), 0600u);
+    }
+    ::umask(previous);
+    EXPECT_EQ(refusalOpening(path()), "");
+}
+
+TEST_F(ReportStoreTest, ADatabaseOthersMayUseIsRefusedToTheService) {
+    open();
+    for (mode_t bit = 1; bit <= 040; bit <<= 1) {
+        mode_t mode = 0600 | bit;
+        ASSERT_EQ(::chmod(path().c_str(), mode), 0);
+        std::string refusal = refusalOpening(path());
+        EXPECT_NE(refusal.find("base de datos " + path() + ": otros usuarios pueden leerla"),
+                  std::string::npos)
+            << std::oct << mode << ": " << refusal;
+        EXPECT_NE(refusal.find("corríjalo con chmod 600 " + path()), std::string::npos) << refusal;
+    }
+    ASSERT_EQ(::chmod(path().c_str(), 0644), 0);
+    EXPECT_NE(refusalOpening(path()).find("permisos 0644"), std::string::npos);
+    // The technician's commands still read it (and leave a log of its mode,
+    // which the service refuses too); the service starts once all is corrected.
+    EXPECT_EQ(test::storedReports(path()), 0);
+    ASSERT_EQ(::chmod(path().c_str(), 0600), 0);
+    EXPECT_NE(refusalOpening(path()).find("chmod 600 " + path() + "-wal"), std::string::npos);
+    ASSERT_EQ(::chmod((path() + "-wal").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((path() + "-shm").c_str(), 0600), 0);
+    EXPECT_EQ(refusalOpening(path()), "");
+}
+
+TEST_F(ReportStoreTest, ALogOrSharedMemoryFileOthersMayReadIsRefused) {
+    open();
+    for (const char* suffix : {"-wal", "-shm"}) {
+        std::string file = path() + suffix;
+        std::ofstream{file};
+        ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+        std::string refusal = refusalOpening(path());
+        EXPECT_NE(refusal.find("chmod 600 " + file), std::string::npos) << refusal;
+        ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    }
+    EXPECT_EQ(refusalOpening(path()), "");
+}
+
+TEST_F(ReportStoreTest, ADirectoryOthersMayUseIsRefusedToTheService) {
+    std::string directory = dir_.file("data");
+    std::string database = directory + "/reports.db";
+    ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0);
+    EXPECT_EQ(refusalOpening(database), "");
+    for (mode_t mode : {0701, 0702, 0704, 0710, 0720, 0740, 0750, 0755, 0777, 01777}) {
+        ASSERT_EQ(::chmod(directory.c_str(), mode), 0);
+        std::string refusal = refusalOpening(database);
+        EXPECT_NE(refusal.find("directorio de la base de datos " + directory + ": otros usuarios"),
+                  std::string::npos)
+            << std::oct << mode << ": " << refusal;
+        EXPECT_NE(refusal.find("corríjalo con chmod 700 " + directory), std::string::npos)
+            << refusal;
+    }
+    // Nothing is created in a directory that is refused.
+    ASSERT_EQ(::chmod(directory.c_str(), 0755), 0);
+    std::string fresh = directory + "/other.db";
+    EXPECT_NE(refusalOpening(fresh), "");
+    EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
+    ASSERT_EQ(::chmod(directory.c_str(), 0700), 0);
+}
+
+// An admission callback that answers as told and counts how often it was asked.
+struct Admission {
+    QuotaDecision answer;
+    int asked = 0;
+    AdmitNewReport callback() {
+        return [this] {
+            ++asked;
+            return answer;
+        };
+    }
+};
+
+TEST_F(ReportStoreTest, ANewReportIsPutToTheQuotaOnce) {
+    auto store = open();
+    Admission admit{{true, 0}};
+    std::string id = test::newReportId();
+    StoreOutcome outcome = store->store(id, test::sampleReport(id), kNow, "x", admit.callback());
+    EXPECT_EQ(outcome.result, StoreResult::Stored);
+    EXPECT_EQ(outcome.retryAfterSeconds, 0);
+    EXPECT_EQ(admit.asked, 1);
+    EXPECT_EQ(count(*store), 1);
+}
+
+TEST_F(ReportStoreTest, AReportOverQuotaIsNotStored) {
+    auto store = open();
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 5000);
+    const struct {
+        std::int64_t given, reported;
+    } waits[] = {{120, 120}, {1, 1}, {0, 1}, {-5, 1}};
+    for (const auto& wait : waits) {
+        Admission refuse{{false, wait.given}};
+        StoreOutcome outcome = store->store(id, body, kNow, "x", refuse.callback());
+        EXPECT_EQ(outcome.result, StoreResult::OverQuota);
+        EXPECT_TRUE(outcome.code.empty());
+        EXPECT_EQ(outcome.retryAfterSeconds, wait.reported);
+        EXPECT_EQ(refuse.asked, 1);
+        EXPECT_EQ(count(*store), 0);
+    }
+    // Nothing of the refusal stays: the report is new when admitted later.
+    Admission admit{{true, 0}};
+    StoreOutcome later = store->store(id, body, kNow + 120, "x", admit.callback());
+    EXPECT_EQ(later.result, StoreResult::Stored);
+    EXPECT_EQ(admit.asked, 1);
+    EXPECT_TRUE(store->body(later.code) == body);
+}
+
+TEST_F(ReportStoreTest, RetriesAndConflictsAreNotPutToTheQuota) {
+    auto store = open();
+    std::string id = test::newReportId();
+    std::string body = test::sampleReport(id, 5000);
+    StoreOutcome first = store->store(id, body, kNow, "x");
+    ASSERT_EQ(first.result, StoreResult::Stored);
+
+    Admission refuse{{false, 600}};
+    StoreOutcome retry = store->store(id, body, kNow + 60, "x", refuse.callback());
+    EXPECT_EQ(retry.result, StoreResult::Repeated);
+    EXPECT_EQ(retry.code, first.code);
+    EXPECT_EQ(retry.retryAfterSeconds, 0);
+    StoreOutcome conflict = store->store(id, body + " ", kNow + 60, "x", refuse.callback());
+    EXPECT_EQ(conflict.result, StoreResult::Conflict);
+    EXPECT_EQ(refuse.asked, 0);
+    EXPECT_EQ(count(*store), 1);
+}
+
+TEST_F(ReportStoreTest, AFailingAdmissionLeavesTheStoreUsable) {
+    auto store = open();
+    std::string id = test::newReportId();
+    AdmitNewReport failing = []() -> QuotaDecision { throw std::runtime_error("quota failed"); };
+    EXPECT_THROW(store->store(id, test::sampleReport(id), kNow, "x", failing), std::runtime_error);
+    EXPECT_EQ(count(*store), 0);
+    EXPECT_EQ(store->store(id, test::sampleReport(id), kNow, "x").result, StoreResult::Stored);
+}
+
+TEST_F(ReportStoreTest, WithTheUploadQuotaRetriesOfStoredReportsAreNotCounted) {
+    auto store = open();
+    std::int64_t now = kNow;
+    QuotaSettings settings;
+    settings.reportsPerClientPerHour = 2;
+    UploadQuota quota(settings, [&now] { return now; });
+    auto admit = [&quota](const std::string& address) {
+        return [&quota, address] { return quota.charge(address, 1000); };
+    };
+    std::string a = test::newReportId(), b = test::newReportId(), c = test::newReportId();
+    ASSERT_EQ(store->store(a, test::sampleReport(a), now, "192.0.2.1", admit("192.0.2.1")).result,
+              StoreResult::Stored);
+    for (int retry = 0; retry < 5; ++retry) {
+        EXPECT_EQ(
+            store->store(a, test::sampleReport(a), now, "192.0.2.1", admit("192.0.2.1")).result,
+            StoreResult::Repeated);
+    }
+    EXPECT_EQ(store->store(b, test::sampleReport(b), now, "192.0.2.1", admit("192.0.2.1")).result,
+              StoreResult::Stored);
+    StoreOutcome third =
+        store->store(c, test::sampleReport(c), now, "192.0.2.1", admit("192.0.2.1"));
+    EXPECT_EQ(third.result, StoreResult::OverQuota);
+    EXPECT_EQ(third.retryAfterSeconds, 3660);
+    EXPECT_EQ(count(*store), 2);
+    // Another client is not held back by the first one's quota.
+    EXPECT_EQ(store->store(c, test::sampleReport(c), now, "192.0.2.2", admit("192.0.2.2")).result,
+              StoreResult::Stored);
 }
 
 TEST_F(ReportStoreTest, CodesAreUniqueEvenWhenTheSourceRepeatsItself) {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "command_line.h"
-#include "request_log.h"
+#include "cli/command_line.h"
+#include "base/request_log.h"
 
 namespace zeq {
 namespace {

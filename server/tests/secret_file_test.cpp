@@ -7,9 +7,9 @@
 #include <fstream>
 #include <thread>
 
-#include "commands.h"
-#include "file_path.h"
-#include "secret_file.h"
+#include "cli/commands.h"
+#include "base/file_path.h"
+#include "upload/secret_file.h"
 #include "support/server_process.h"
 
 namespace zeq {

@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "crypto.h"
-#include "token.h"
+#include "base/crypto.h"
+#include "upload/token.h"
 
 namespace zeq {
 namespace {

@@ -66,7 +66,9 @@ std::vector<std::wstring> WatchStatusUntilOutcome(HWND window, const std::wstrin
         if (!clickPending && (seen.empty() || seen.back() != text)) {
             seen.push_back(text);
         }
-        if (text == kReceivedText || text == kNotConfirmedText || text == kInvalidText) {
+        // Before the click takes effect the line may still show an earlier outcome.
+        if (!clickPending &&
+            (text == kReceivedText || text == kNotConfirmedText || text == kInvalidText)) {
             break;
         }
         Sleep(2);

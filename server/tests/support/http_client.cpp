@@ -176,6 +176,19 @@ long Connection::readSome(char* buffer, std::size_t size) {
     }
 }
 
+std::string Connection::readUntil(std::string_view marker, std::size_t limit) {
+    std::string raw;
+    char buffer[4096];
+    while (raw.find(marker) == std::string::npos && raw.size() < limit) {
+        long n = readSome(buffer, std::min(sizeof buffer, limit - raw.size()));
+        if (n <= 0) {
+            break;
+        }
+        raw.append(buffer, static_cast<std::size_t>(n));
+    }
+    return raw;
+}
+
 HttpResponse Connection::readResponse(bool toHead) {
     std::string raw;
     char buffer[16384];
@@ -196,7 +209,9 @@ HttpResponse Connection::readResponse(bool toHead) {
     return parseResponse(raw, toHead);
 }
 
-HttpClient::HttpClient(int port, const std::string& caFile) : port_(port) {
+HttpClient::HttpClient(int port, const std::string& caFile, const std::string& sourceAddress)
+    : port_(port) {
+    this->sourceAddress(sourceAddress);
     if (caFile.empty()) {
         return;
     }
@@ -221,6 +236,16 @@ HttpClient::~HttpClient() {
     SSL_CTX_free(context_);
 }
 
+HttpClient& HttpClient::sourceAddress(const std::string& address) {
+    in_addr parsed{};
+    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
+        throw std::invalid_argument("not an IPv4 source address: " + address);
+    }
+    sourceText_ = address;
+    source_ = parsed.s_addr;
+    return *this;
+}
+
 std::unique_ptr<Connection> HttpClient::connect(std::string* error) const {
     auto fail = [error](const std::string& what) {
         if (error != nullptr) {
@@ -237,6 +262,18 @@ std::unique_ptr<Connection> HttpClient::connect(std::string* error) const {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    if (!sourceText_.empty()) {
+        // Port chosen by connect(), per destination, not by bind().
+        setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &yes, sizeof yes);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = source_;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            std::string what = "bind " + sourceText_ + ": " + std::strerror(errno);
+            ::close(fd);
+            return fail(what);
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port_));
@@ -275,9 +312,15 @@ std::string HttpClient::requestHead(const std::string& method, const std::string
     return head + "\r\n";
 }
 
-HttpResponse HttpClient::request(const std::string& method, const std::string& path,
-                                 const HeaderList& headers, std::optional<std::string> body) {
-    std::unique_ptr<Connection> connection = connect();
+namespace {
+
+// One request on a connection of its own; body null: none. (A body passed down
+// as a pointer, not as a std::optional temporary: GCC 12's -O2 warns that such
+// a temporary may be used uninitialised when getToken() is inlined.)
+HttpResponse exchange(const HttpClient& client, const std::string& method,
+                      const std::string& path, const HeaderList& headers,
+                      const std::string* body) {
+    std::unique_ptr<Connection> connection = client.connect();
     if (!connection) {
         return {};
     }
@@ -285,7 +328,7 @@ HttpResponse HttpClient::request(const std::string& method, const std::string& p
     if (body) {
         all.emplace_back("Content-Length", std::to_string(body->size()));
     }
-    if (!connection->write(requestHead(method, path, all))) {
+    if (!connection->write(HttpClient::requestHead(method, path, all))) {
         return {};
     }
     if (body) {
@@ -294,13 +337,21 @@ HttpResponse HttpClient::request(const std::string& method, const std::string& p
     return connection->readResponse(method == "HEAD");
 }
 
+} // namespace
+
+HttpResponse HttpClient::request(const std::string& method, const std::string& path,
+                                 const HeaderList& headers, std::optional<std::string> body) {
+    return exchange(*this, method, path, headers, body ? &*body : nullptr);
+}
+
 HttpResponse HttpClient::getToken() {
-    return request("GET", "/api/token.php", {{"Content-Type", "application/json"}});
+    return exchange(*this, "GET", "/api/token.php", {{"Content-Type", "application/json"}},
+                    nullptr);
 }
 
 HttpResponse HttpClient::postReport(const std::string& token, const std::string& report) {
-    return request("POST", "/api/report.php",
-                   {{"Content-Type", "application/json"}, {"X-ZEQ-Token", token}}, report);
+    return exchange(*this, "POST", "/api/report.php",
+                    {{"Content-Type", "application/json"}, {"X-ZEQ-Token", token}}, &report);
 }
 
 } // namespace zeq::test

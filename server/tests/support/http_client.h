@@ -3,6 +3,7 @@
 #include <openssl/ssl.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,8 +26,9 @@ using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
 // One connection to 127.0.0.1, over TLS 1.2 (as the Windows client speaks it,
 // verifying the server's certificate for "localhost" against the test CA) or
-// over plain TCP. Writes and reads are raw, so tests can frame requests any
-// way they like; every socket operation has a time-out.
+// over plain TCP, from the client's source address (see HttpClient). Writes
+// and reads are raw, so tests can frame requests any way they like; every
+// socket operation has a time-out.
 class Connection {
   public:
     ~Connection();
@@ -41,6 +43,10 @@ class Connection {
     // Reads the answer to its end (Content-Length, or the server's close). The
     // answer to a HEAD request has no body, whatever its Content-Length says.
     HttpResponse readResponse(bool toHead = false);
+    // Reads until marker has arrived, the connection ends or limit bytes are
+    // in, and returns all it read (which may go past the marker). For interim
+    // answers, e.g. readUntil("\r\n\r\n") for a "100 Continue".
+    std::string readUntil(std::string_view marker, std::size_t limit = 65536);
 
   private:
     friend class HttpClient;
@@ -53,11 +59,26 @@ class Connection {
 
 class HttpClient {
   public:
-    // caFile empty: plain HTTP.
-    HttpClient(int port, const std::string& caFile);
+    // caFile empty: plain HTTP. sourceAddress: as sourceAddress() below.
+    HttpClient(int port, const std::string& caFile, const std::string& sourceAddress = {});
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
+
+    // The local address every later connection is made from, so one test can
+    // act as several clients: an IPv4 loopback address such as "127.0.0.2"
+    // (all of 127.0.0.0/8 is local on Linux, no set-up needed). Empty, the
+    // default: the system chooses (127.0.0.1). The socket is bound to it
+    // before connect(); the port is still chosen at connect() time
+    // (IP_BIND_ADDRESS_NO_PORT), so many connections from one address do not
+    // run out of ports. Throws std::invalid_argument for anything that is not
+    // a dotted IPv4 address. Returns *this:
+    //     HttpClient client(port, caFile);
+    //     client.sourceAddress("127.0.0.2").getToken();
+    HttpClient& sourceAddress(const std::string& address);
+    const std::string& sourceAddress() const {
+        return sourceText_;
+    }
 
     std::unique_ptr<Connection> connect(std::string* error = nullptr) const;
 
@@ -74,6 +95,8 @@ class HttpClient {
   private:
     int port_;
     SSL_CTX* context_ = nullptr;
+    std::string sourceText_;     // as given; empty: unbound
+    std::uint32_t source_ = 0;   // network byte order
 };
 
 // Whether a TLS handshake with the server succeeds when the client offers only

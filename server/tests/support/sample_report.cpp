@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "crypto.h"
-#include "section_titles.h"
+#include "base/crypto.h"
+#include "upload/section_titles.h"
 
 namespace zeq::test {
 

@@ -109,9 +109,13 @@ int ServerProcess::wait() {
 }
 
 double ServerProcess::cpuSeconds() const {
-    std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+    return processCpuSeconds(pid_);
+}
+
+double processCpuSeconds(pid_t pid) {
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
     std::size_t close = stat.rfind(')');
-    if (pid_ <= 0 || close == std::string::npos) {
+    if (pid <= 0 || close == std::string::npos) {
         return 0;
     }
     // Fields after the command name: state is field 3; utime and stime are 14 and 15.

@@ -37,6 +37,10 @@ class ServerProcess {
     std::string logPath_;
 };
 
+// CPU time (user + system) a running process has used so far, from /proc; 0
+// if there is no such process.
+double processCpuSeconds(pid_t pid);
+
 // Runs a command to its end; returns its exit status and fills the outputs.
 int runProgram(const std::vector<std::string>& args, std::string* out = nullptr,
                std::string* err = nullptr);

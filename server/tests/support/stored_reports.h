@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "report_store.h"
+#include "store/report_store.h"
 
 namespace zeq::test {
 

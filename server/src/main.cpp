@@ -1,8 +1,0 @@
-#include <string>
-#include <vector>
-
-#include "commands.h"
-
-int main(int argc, char** argv) {
-    return zeq::runCommand(std::vector<std::string>(argv + 1, argv + argc));
-}
