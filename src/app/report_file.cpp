@@ -42,42 +42,51 @@ WCHAR* NewPathBuffer(int units) {
     return static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(WCHAR)));
 }
 
-// The target's folder in extended-length form, for a target whose temporary
-// path would not fit in MAX_PATH. That form is taken literally (no relative
-// parts, no forward slashes), so it is made from the full path.
-WCHAR* NewExtendedFolder(const WCHAR* path, int* folderUnits) {
-    WCHAR* extended = NULL;
-    WCHAR* full = NULL;
-    const WCHAR* prefix = kExtendedPrefix;
-    int skipped = 0;
-    int kept = 0;
+// The path made full (current folder, drive, "." and ".." resolved, forward
+// slashes turned): a process-heap block, or null.
+WCHAR* NewFullPath(const WCHAR* path) {
     DWORD size = GetFullPathNameW(path, 0, NULL, NULL);
     if (size == 0) {
-        goto done;
+        return NULL;
     }
-    full = NewPathBuffer(size);
-    if (full == NULL || GetFullPathNameW(path, size, full, NULL) + 1 != size) {
-        goto done;
+    WCHAR* full = NewPathBuffer(size);
+    if (full != NULL && GetFullPathNameW(path, size, full, NULL) + 1 != size) {
+        HeapFree(GetProcessHeap(), 0, full);
+        full = NULL;
     }
+    return full;
+}
+
+// The folder of a full path in extended-length form, for a target whose
+// temporary path would not fit in MAX_PATH. That form is taken literally (no
+// relative parts, no forward slashes), hence made from the full path.
+WCHAR* NewExtendedFolder(const WCHAR* full, int* folderUnits) {
+    const WCHAR* prefix = kExtendedPrefix;
+    int skipped = 0;
     // "\\server\share\..." becomes "\\?\UNC\server\share\...".
     if (full[0] == L'\\' && full[1] == L'\\') {
         prefix = kExtendedUncPrefix;
         skipped = kUncLeadUnits;
     }
-    kept = FolderPrefixLength(full) - skipped;
-    extended = NewPathBuffer(lstrlenW(prefix) + kept + kTempNameUnits);
-    if (extended == NULL) {
-        goto done;
-    }
-    lstrcpyW(extended, prefix);
-    CopyMemory(extended + lstrlenW(prefix), full + skipped, kept * sizeof(WCHAR));
-    *folderUnits = lstrlenW(prefix) + kept;
-
-done:
-    if (full != NULL) {
-        HeapFree(GetProcessHeap(), 0, full);
+    int kept = FolderPrefixLength(full) - skipped;
+    WCHAR* extended = NewPathBuffer(lstrlenW(prefix) + kept + kTempNameUnits);
+    if (extended != NULL) {
+        lstrcpyW(extended, prefix);
+        CopyMemory(extended + lstrlenW(prefix), full + skipped, kept * sizeof(WCHAR));
+        *folderUnits = lstrlenW(prefix) + kept;
     }
     return extended;
+}
+
+// The target's folder as written, with room for the temporary name after it.
+WCHAR* NewFolderAsWritten(const WCHAR* path, int* folderUnits) {
+    int folder = FolderPrefixLength(path);
+    WCHAR* tempFolder = NewPathBuffer(folder + kTempNameUnits);
+    if (tempFolder != NULL) {
+        CopyMemory(tempFolder, path, folder * sizeof(WCHAR));
+        *folderUnits = folder;
+    }
+    return tempFolder;
 }
 
 // Creates a new, empty file for writing under tempPath, whose first prefix units
@@ -116,15 +125,18 @@ bool ReplaceWithTempFile(const WCHAR* tempPath, const WCHAR* path) {
 
 WCHAR* NewTempFolder(const WCHAR* path, int* folderUnits) {
     // Same folder as the target, hence the same volume: the final rename cannot become a copy.
-    int folder = FolderPrefixLength(path);
-    if (folder + kTempNameUnits > MAX_PATH && !HasDevicePrefix(path)) {
-        return NewExtendedFolder(path, folderUnits);
+    if (HasDevicePrefix(path)) {
+        return NewFolderAsWritten(path, folderUnits);
     }
-    WCHAR* tempFolder = NewPathBuffer(folder + kTempNameUnits);
-    if (tempFolder != NULL) {
-        CopyMemory(tempFolder, path, folder * sizeof(WCHAR));
-        *folderUnits = folder;
+    // What has to fit is the full path: a relative one is completed with the current folder.
+    WCHAR* full = NewFullPath(path);
+    if (full == NULL) {
+        return NULL;
     }
+    WCHAR* tempFolder = FolderPrefixLength(full) + kTempNameUnits > MAX_PATH
+                            ? NewExtendedFolder(full, folderUnits)
+                            : NewFolderAsWritten(path, folderUnits);
+    HeapFree(GetProcessHeap(), 0, full);
     return tempFolder;
 }
 

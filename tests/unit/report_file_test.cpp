@@ -66,6 +66,23 @@ class ReportFileTest : public ::testing::Test {
         RemoveDirectoryW(folder.c_str());
     }
 
+    // A folder of exactly `units` units inside the test's folder, made of folders
+    // of up to 50 units, the last one filled with `fill`. Created in extended form:
+    // past 248 units a folder path no longer fits the plain form.
+    std::wstring DeepFolder(size_t units, WCHAR fill) const {
+        std::wstring deep = folder_;
+        EXPECT_LT(deep.size() + 60, units);
+        while (deep.size() < units) {
+            size_t room = units - deep.size() - 1;
+            bool last = room <= 60;
+            deep += L"\\" + std::wstring(last ? room : 50, last ? fill : L'd');
+            if (!CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) {
+                EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+            }
+        }
+        return deep;
+    }
+
     std::wstring folder_;
 };
 
@@ -230,17 +247,10 @@ TEST(TempFolderTest, FitsInMaxPathOrIsWrittenInExtendedForm) {
 }
 
 TEST_F(ReportFileTest, SavesATargetWhoseTemporaryPathPassesMaxPath) {
-    // Folders of up to 50 units down to 249 units, then "\x": 251 in all. The
-    // temporary path would be 261 units long without its zero: it needs the
-    // extended form, and so do the test's own calls on these folders.
-    const size_t kDeepFolderUnits = 249;
-    std::wstring deep = folder_;
-    ASSERT_LT(deep.size() + 1, kDeepFolderUnits);
-    while (deep.size() < kDeepFolderUnits) {
-        size_t room = kDeepFolderUnits - deep.size() - 1;
-        deep += L"\\" + std::wstring(room > 60 ? 50 : room, L'd');
-        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
-    }
+    // Folders down to 249 units, then "\x": 251 in all. The temporary path would
+    // be 261 units long without its zero: it needs the extended form, and so do
+    // the test's own calls on these folders.
+    const std::wstring deep = DeepFolder(249, L'd');
     const std::wstring deepTarget = deep + L"\\x";
     ASSERT_EQ(251u, deepTarget.size());
     ReportBuffer buffer = BufferOf("{\"profundo\":1}");
@@ -248,6 +258,38 @@ TEST_F(ReportFileTest, SavesATargetWhoseTemporaryPathPassesMaxPath) {
     EXPECT_EQ("{\"profundo\":1}", Contents(L"\\\\?\\" + deepTarget));
     EXPECT_EQ(std::vector<std::wstring>{L"x"}, ListingOf(L"\\\\?\\" + deep));
     ResetBuffer(&buffer);
+}
+
+// A relative target is completed with the current folder: what has to fit in
+// MAX_PATH is the full path of the temporary file.
+TEST_F(ReportFileTest, RelativeTargetIsMeasuredWithTheCurrentFolder) {
+    WCHAR previous[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, previous));
+    // In a current folder of 247 units, "\zeqXXXX.tmp" and the zero make 260 units;
+    // in one of 248 units they make 261.
+    const struct {
+        size_t currentFolderUnits;
+        WCHAR fill;
+        bool extended;
+    } cases[] = {{247, L'e', false}, {248, L'f', true}};
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.currentFolderUnits);
+        const std::wstring current = DeepFolder(testCase.currentFolderUnits, testCase.fill);
+        ASSERT_TRUE(SetCurrentDirectoryW(current.c_str()));
+        int units = -1;
+        WCHAR* tempFolder = NewTempFolder(L"x", &units);
+        ASSERT_NE(nullptr, tempFolder);
+        EXPECT_EQ(testCase.extended ? L"\\\\?\\" + current + L"\\" : L"",
+                  std::wstring(tempFolder, units));
+        HeapFree(GetProcessHeap(), 0, tempFolder);
+
+        ReportBuffer buffer = BufferOf("{\"relativo\":1}");
+        EXPECT_TRUE(SaveReportToFile(L"x", &buffer));
+        ResetBuffer(&buffer);
+        ASSERT_TRUE(SetCurrentDirectoryW(previous));
+        EXPECT_EQ("{\"relativo\":1}", Contents(L"\\\\?\\" + current + L"\\x"));
+        EXPECT_EQ(std::vector<std::wstring>{L"x"}, ListingOf(L"\\\\?\\" + current));
+    }
 }
 
 // The temporary copy goes beside the target however its folder is written, and goes away.
