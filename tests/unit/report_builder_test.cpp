@@ -201,8 +201,10 @@ BOOL WINAPI Administrator() {
     return 2;
 }
 
-// A whole report built against the fake WMI on the fixed clock; its bytes.
-std::string BuildWithFakeWmi(FakeWmi* world, BOOL(WINAPI* adminTest)()) {
+// A whole report built against the fake WMI, on the fixed clock unless another
+// is given; its bytes.
+std::string BuildWithFakeWmi(FakeWmi* world, BOOL(WINAPI* adminTest)(),
+                             const ReportClock* clock = &kFixedClock) {
     FakeClassObject* instance = world->NewInstance();
     instance->Add(L"N", I4Value(1));
     size_t fetches = 0;
@@ -218,7 +220,7 @@ std::string BuildWithFakeWmi(FakeWmi* world, BOOL(WINAPI* adminTest)()) {
     createWbemLocator = CreateFakeWbemLocator;
     wmiTickCount = FakeWmiTickCount;
     administratorTest = adminTest;
-    reportClock = &kFixedClock;
+    reportClock = clock;
     fixedTime = Utc(2024, 3, 7, 10, 0, 5);
 
     ReportBuffer buffer = {};
@@ -284,6 +286,47 @@ TEST(SectionCatalogueTest, ElevatedIsTheBareAnswerOfTheAdministratorTest) {
         // The 36 characters of the report identifier lie between the two.
         EXPECT_EQ(tail, bytes.substr(head.size() + 36, tail.size()));
     }
+}
+
+// On the real clock the events date is the UTC date seven days back, whatever the
+// local zone. The suite runs once 14 hours east of UTC and once 11 hours west of
+// it (tests/CMakeLists.txt): at any hour of the day one of the two local dates
+// differs from the UTC date, so a date read from local time fails one of them.
+// (collected_at, which carries the hour, is checked on the real clock below.)
+TEST(ReportClockTest, EventsDateIsTheUtcDateSevenDaysBack) {
+    TIME_ZONE_INFORMATION zone = {};
+    GetTimeZoneInformation(&zone);
+    ASSERT_NE(0, zone.Bias) << "the suite must run in a local zone other than UTC (TZ)";
+
+    SYSTEMTIME before;
+    GetSystemTime(&before);
+    FakeWmi world;
+    BuildWithFakeWmi(&world, StandardUser, &kSystemClock);
+    SYSTEMTIME after;
+    GetSystemTime(&after);
+
+    ASSERT_EQ(kWmiSections, world.services.queryTexts.size());
+    std::string query = Utf8(world.services.queryTexts.back().c_str());
+    const std::string lead = "TimeGenerated>='";
+    size_t at = query.find(lead);
+    ASSERT_NE(std::string::npos, at) << query;
+    std::string date = query.substr(at + lead.size(), 8);
+    std::vector<std::string> expected;
+    for (const SYSTEMTIME& now : {before, after}) {
+        FILETIME time;
+        SystemTimeToFileTime(&now, &time);
+        ULARGE_INTEGER units = {{time.dwLowDateTime, time.dwHighDateTime}};
+        units.QuadPart -= 7ULL * 24 * 3600 * 10000000;
+        time.dwLowDateTime = units.LowPart;
+        time.dwHighDateTime = units.HighPart;
+        SYSTEMTIME weekAgo;
+        FileTimeToSystemTime(&time, &weekAgo);
+        char text[16];
+        wsprintfA(text, "%04d%02d%02d", weekAgo.wYear, weekAgo.wMonth, weekAgo.wDay);
+        expected.push_back(text);
+    }
+    EXPECT_TRUE(date == expected[0] || date == expected[1])
+        << date << " is not the UTC date " << expected[0];
 }
 
 // ---------------------------------------------------------------------------
