@@ -310,8 +310,15 @@ TEST_F(FlowsTest, RefusedReportCanBeRetriedWithTheSameBytesAndANewToken) {
     // The consent box is not consulted and the report is not rebuilt.
     Click(Control(105));
     std::vector<std::wstring> second = WatchStatusUntilOutcome(app.window, kNotConfirmedText);
-    EXPECT_EQ(second, (std::vector<std::wstring>{kCollectingText, kSendingText, kReceivedText}))
-        << "a resend shows no section titles";
+    // A resend's collecting text stands only until its worker's first post, which
+    // comes at once: a watch from outside missed it in about one run in five, and
+    // run_controller_test sees it in-process instead. The rest is exact: a resend
+    // shows no section titles.
+    std::vector<std::wstring> expected = {kSendingText, kReceivedText};
+    if (!second.empty() && second.front() == kCollectingText) {
+        expected.insert(expected.begin(), kCollectingText);
+    }
+    EXPECT_EQ(second, expected) << "a resend shows no section titles";
     EXPECT_EQ(ReadText(CodeBox(app.window)), Widen(kCodeB));
     EXPECT_EQ(States(), kReceivedStates);
 

@@ -180,8 +180,11 @@ TEST_F(RunControllerTest, FocusMovesToTheNextEnabledControlAfterEachOutcome) {
 }
 
 // A run started from a focused button moves the focus to the privacy button, the
-// only enabled control while it runs. An empty report ends the run at once,
-// without a request, with the worker's own outcome.
+// only enabled control while it runs, and shows the collecting text until the
+// worker's first post (in a resend that post comes at once, too soon for the
+// flow tests, which watch from another process, to be sure of seeing the text).
+// An empty report ends the run at once, without a request, with the worker's own
+// outcome.
 TEST_F(RunControllerTest, StartedRunMovesTheFocusOnAndTakesOnlyItsWorkersOutcome) {
     Activate();
     SendMessageW(AppState.consentCheck, BM_SETCHECK, BST_CHECKED, 0);
@@ -201,6 +204,8 @@ TEST_F(RunControllerTest, StartedRunMovesTheFocusOnAndTakesOnlyItsWorkersOutcome
                      reinterpret_cast<LPARAM>(button));
         EXPECT_TRUE(AppState.busy);
         EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDC_PRIVACY);
+        EXPECT_EQ(TextOf(AppState.statusLabel), L"Recopilando datos. Puede tardar varios "
+                                                L"minutos. Puedes cerrar para interrumpir.");
 
         DWORD start = GetTickCount();
         while (AppState.busy && GetTickCount() - start < 10000) {
