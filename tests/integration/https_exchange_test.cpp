@@ -305,7 +305,7 @@ void FreeNothing(void*) {}
 const ReportHeap kRefusingHeap = {RefuseAlloc, RefuseReAlloc, FreeNothing};
 
 // Every handle an exchange opens is closed again, whichever way it ends: the rows
-// of Part 3.1's failure table, with the WinHTTP handles it says each one has
+// of the exchange's failure table, with the WinHTTP handles each one has
 // opened (and must close). The WinHTTP handles are counted by the spy, the kernel
 // handles (sockets, events, files) by HandleCount. Each case runs twice and the
 // kernel handles of the second run are compared: the first use of a path may
