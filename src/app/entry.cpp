@@ -4,10 +4,11 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/report_file.h"
+#include "app/report_validity.h"
 #include "report/report_builder.h"
+#include "shared/app_state.h"
 
 namespace {
 

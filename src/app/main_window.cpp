@@ -2,9 +2,9 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
 #include "app/run_controller.h"
 #include "net/server_host.h"
+#include "shared/app_state.h"
 
 const WCHAR kMainWindowClass[] = L"ZEQHealthWindow";
 const WCHAR kMainWindowTitle[] = L"ZEQ Health · Diagnóstico del equipo";
@@ -160,7 +160,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_APP_STATUS:
         return OnAppStatus(reinterpret_cast<const WCHAR*>(lParam));
     case WM_APP_FINISHED:
-        return OnAppFinished(wParam);
+        return OnAppFinished(wParam, lParam);
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }

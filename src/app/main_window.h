@@ -2,6 +2,15 @@
 
 #include <windows.h>
 
+enum ControlId {
+    IDC_CONSENT = 101,
+    IDC_START = 102,
+    IDC_COPY_CODE = 103,
+    IDC_SAVE_JSON = 104,
+    IDC_RETRY = 105,
+    IDC_PRIVACY = 106,
+};
+
 extern const WCHAR kMainWindowClass[];
 extern const WCHAR kMainWindowTitle[];
 

@@ -5,11 +5,13 @@
 
 namespace {
 
-// "zeqXXXX.tmp": an 8.3 name of fixed length, like GetTempFileNameW's, so the
-// temporary file fits wherever a folder leaves room for any file at all,
-// whatever the length of the target's own name.
+// "zeqXXXX.tmp": an 8.3 name of fixed length, like GetTempFileNameW's.
 const WCHAR kTempNameFormat[] = L"zeq%04x.tmp";
 const int kTempNameUnits = 12; // with the zero
+// Prefixes of the extended-length form, which the file functions take past MAX_PATH.
+const WCHAR kExtendedPrefix[] = L"\\\\?\\";
+const WCHAR kExtendedUncPrefix[] = L"\\\\?\\UNC\\";
+const int kUncLeadUnits = 2; // the two backslashes that the UNC prefix replaces
 // A name already taken (another save, or a copy left by a killed process) costs one more try.
 const UINT kTempAttempts = 256;
 
@@ -28,6 +30,63 @@ int FolderPrefixLength(const WCHAR* path) {
         }
     }
     return prefix;
+}
+
+// "\\?\..." and "\\.\...": already past the rules that MAX_PATH belongs to.
+bool HasDevicePrefix(const WCHAR* path) {
+    return path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') &&
+           path[3] == L'\\';
+}
+
+WCHAR* NewPathBuffer(int units) {
+    return static_cast<WCHAR*>(HeapAlloc(GetProcessHeap(), 0, units * sizeof(WCHAR)));
+}
+
+// The path made full (current folder, drive, "." and ".." resolved, forward
+// slashes turned): a process-heap block, or null.
+WCHAR* NewFullPath(const WCHAR* path) {
+    DWORD size = GetFullPathNameW(path, 0, NULL, NULL);
+    if (size == 0) {
+        return NULL;
+    }
+    WCHAR* full = NewPathBuffer(size);
+    if (full != NULL && GetFullPathNameW(path, size, full, NULL) + 1 != size) {
+        HeapFree(GetProcessHeap(), 0, full);
+        full = NULL;
+    }
+    return full;
+}
+
+// The folder of a full path in extended-length form, for a target whose
+// temporary path would not fit in MAX_PATH. That form is taken literally (no
+// relative parts, no forward slashes), hence made from the full path.
+WCHAR* NewExtendedFolder(const WCHAR* full, int* folderUnits) {
+    const WCHAR* prefix = kExtendedPrefix;
+    int skipped = 0;
+    // "\\server\share\..." becomes "\\?\UNC\server\share\...".
+    if (full[0] == L'\\' && full[1] == L'\\') {
+        prefix = kExtendedUncPrefix;
+        skipped = kUncLeadUnits;
+    }
+    int kept = FolderPrefixLength(full) - skipped;
+    WCHAR* extended = NewPathBuffer(lstrlenW(prefix) + kept + kTempNameUnits);
+    if (extended != NULL) {
+        lstrcpyW(extended, prefix);
+        CopyMemory(extended + lstrlenW(prefix), full + skipped, kept * sizeof(WCHAR));
+        *folderUnits = lstrlenW(prefix) + kept;
+    }
+    return extended;
+}
+
+// The target's folder as written, with room for the temporary name after it.
+WCHAR* NewFolderAsWritten(const WCHAR* path, int* folderUnits) {
+    int folder = FolderPrefixLength(path);
+    WCHAR* tempFolder = NewPathBuffer(folder + kTempNameUnits);
+    if (tempFolder != NULL) {
+        CopyMemory(tempFolder, path, folder * sizeof(WCHAR));
+        *folderUnits = folder;
+    }
+    return tempFolder;
 }
 
 // Creates a new, empty file for writing under tempPath, whose first prefix units
@@ -64,6 +123,23 @@ bool ReplaceWithTempFile(const WCHAR* tempPath, const WCHAR* path) {
 
 } // namespace
 
+WCHAR* NewTempFolder(const WCHAR* path, int* folderUnits) {
+    // Same folder as the target, hence the same volume: the final rename cannot become a copy.
+    if (HasDevicePrefix(path)) {
+        return NewFolderAsWritten(path, folderUnits);
+    }
+    // What has to fit is the full path: a relative one is completed with the current folder.
+    WCHAR* full = NewFullPath(path);
+    if (full == NULL) {
+        return NULL;
+    }
+    WCHAR* tempFolder = FolderPrefixLength(full) + kTempNameUnits > MAX_PATH
+                            ? NewExtendedFolder(full, folderUnits)
+                            : NewFolderAsWritten(path, folderUnits);
+    HeapFree(GetProcessHeap(), 0, full);
+    return tempFolder;
+}
+
 bool SaveReportToFile(const WCHAR* path, const ReportBuffer* buffer) {
     bool saved = false;
     bool tempCreated = false;
@@ -75,14 +151,10 @@ bool SaveReportToFile(const WCHAR* path, const ReportBuffer* buffer) {
     if (path == NULL || path[0] == 0) {
         goto done;
     }
-    // Same folder as the target, hence the same volume: the final rename cannot become a copy.
-    prefix = FolderPrefixLength(path);
-    tempPath = static_cast<WCHAR*>(
-        HeapAlloc(GetProcessHeap(), 0, (prefix + kTempNameUnits) * sizeof(WCHAR)));
+    tempPath = NewTempFolder(path, &prefix);
     if (tempPath == NULL) {
         goto done;
     }
-    CopyMemory(tempPath, path, prefix * sizeof(WCHAR));
     file = CreateTempFile(tempPath, prefix);
     if (file == INVALID_HANDLE_VALUE) {
         goto done;

@@ -4,11 +4,13 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include "app/app_state.h"
+#include "app/main_window.h"
 #include "app/report_file.h"
+#include "app/report_validity.h"
 #include "net/server_host.h"
 #include "net/submission.h"
 #include "report/report_builder.h"
+#include "shared/app_state.h"
 
 namespace {
 
@@ -55,17 +57,30 @@ void SetMarquee(bool running) {
                  running ? kMarqueeIntervalMs : 0);
 }
 
-// Disabling the control that has the keyboard focus leaves the focus nowhere, and
-// then Tab reaches no control at all. Hand it back to the window, as at start-up,
-// so that the dialog keyboard handling finds the enabled tab stops again.
-void KeepKeyboardFocus() {
-    if (GetFocus() == NULL && GetActiveWindow() == AppState.mainWindow) {
-        SetFocus(AppState.mainWindow);
+// The control of the main window that has the keyboard focus, or null.
+HWND FocusedControl() {
+    HWND focus = GetFocus();
+    return focus != NULL && GetParent(focus) == AppState.mainWindow ? focus : NULL;
+}
+
+// Disabling the control that has the keyboard focus leaves the focus nowhere,
+// and then Tab reaches no control at all. Move it on to the next enabled tab
+// stop after `from`, as Tab would. Only while the window is active: taking the
+// focus would otherwise activate it over whatever the user is working in.
+void MoveFocusOn(HWND from) {
+    if (GetActiveWindow() != AppState.mainWindow) {
+        return;
+    }
+    HWND next = GetNextDlgTabItem(AppState.mainWindow, from, FALSE);
+    if (next != NULL && IsWindowEnabled(next)) {
+        SetFocus(next);
     }
 }
 
-bool ReportIsSendable(const ReportBuffer* report) {
-    return ReportIsValid(report) && report->length != 0;
+// Status texts come only from the tool itself: section titles and the sending
+// text, all constants. A pointer from anywhere else is never read.
+bool IsOwnStatusText(const WCHAR* text) {
+    return text == kSendingText || IsSectionTitle(text);
 }
 
 void CopyReceiptCode(HWND window) {
@@ -128,19 +143,25 @@ void StartRun(bool resendOnly) {
         return;
     }
     AppState.busy = true;
+    HWND focused = FocusedControl();
     EnableWindow(AppState.startButton, FALSE);
     EnableWindow(AppState.consentCheck, FALSE);
     EnableWindow(AppState.retryButton, FALSE);
     EnableWindow(AppState.saveButton, FALSE);
     EnableWindow(AppState.copyButton, FALSE);
-    KeepKeyboardFocus();
+    if (focused == NULL || !IsWindowEnabled(focused)) {
+        MoveFocusOn(focused);
+    }
     SetWindowTextW(AppState.statusLabel, kCollectingText);
     SetMarquee(true);
 
-    HANDLE worker =
-        CreateThread(NULL, 0, RunWorker,
-                     reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(resendOnly ? 1 : 0)), 0, NULL);
+    // The worker's id is how its outcome is told from a post by anyone else.
+    DWORD workerId = 0;
+    HANDLE worker = CreateThread(
+        NULL, 0, RunWorker, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(resendOnly ? 1 : 0)), 0,
+        &workerId);
     if (worker != NULL) {
+        AppState.runWorker = workerId;
         CloseHandle(worker); // never joined; the thread ends by itself or with the process
         return;
     }
@@ -158,7 +179,7 @@ DWORD WINAPI RunWorker(LPVOID resendOnly) {
         BuildReport(&AppState.report);
     }
     RunOutcome outcome = OUTCOME_REPORT_INVALID;
-    if (ReportIsSendable(&AppState.report)) {
+    if (ReportIsValid(&AppState.report)) {
         PostMessageW(AppState.mainWindow, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(kSendingText));
         if (SubmitReport()) {
             outcome = OUTCOME_RECEIVED;
@@ -169,7 +190,7 @@ DWORD WINAPI RunWorker(LPVOID resendOnly) {
     } else {
         lstrcpynW(AppState.finalMessage, kInvalidReportText, ARRAYSIZE(AppState.finalMessage));
     }
-    PostMessageW(AppState.mainWindow, WM_APP_FINISHED, outcome, 0);
+    PostMessageW(AppState.mainWindow, WM_APP_FINISHED, outcome, GetCurrentThreadId());
     return 0;
 }
 
@@ -197,13 +218,21 @@ LRESULT OnRunCommand(HWND window, WORD commandId) {
 }
 
 LRESULT OnAppStatus(const WCHAR* text) {
-    SetWindowTextW(AppState.statusLabel, text);
+    // Any program on the desktop can post to the window: only a run's own texts count.
+    if (AppState.busy && IsOwnStatusText(text)) {
+        SetWindowTextW(AppState.statusLabel, text);
+    }
     return 0;
 }
 
-LRESULT OnAppFinished(WPARAM outcome) {
-    // Only the worker posts this message. Should anything else arrive, the window
-    // must not stay busy for good: it ends like an unconfirmed upload.
+LRESULT OnAppFinished(WPARAM outcome, LPARAM sender) {
+    // Only the running run's worker ends the run: a post from anywhere else must
+    // not let the save command read a report that the worker is still writing.
+    if (!AppState.busy || static_cast<DWORD>(sender) != AppState.runWorker) {
+        return 0;
+    }
+    // An outcome outside the table would leave the window busy for good: it ends
+    // like an unconfirmed upload.
     const WCHAR* failureText = AppState.finalMessage;
     if (outcome >= ARRAYSIZE(kOutcomeStates)) {
         outcome = OUTCOME_NOT_CONFIRMED;
@@ -216,7 +245,10 @@ LRESULT OnAppFinished(WPARAM outcome) {
     EnableWindow(AppState.retryButton, state.retryEnabled ? TRUE : FALSE);
     AppState.codeAvailable = state.codeAvailable;
     EnableWindow(AppState.copyButton, AppState.codeAvailable ? TRUE : FALSE);
-    KeepKeyboardFocus();
+    // During a run the privacy button is the only enabled tab stop: the focus is
+    // there or on no control at all, and the controls the outcome enabled follow it.
+    HWND focused = FocusedControl();
+    MoveFocusOn(focused != NULL ? focused : GetDlgItem(AppState.mainWindow, IDC_PRIVACY));
     if (AppState.codeAvailable) {
         SetWindowTextW(AppState.codeEdit, AppState.receiptCode);
         SetWindowTextW(AppState.statusLabel, kReceivedText);

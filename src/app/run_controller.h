@@ -8,4 +8,4 @@ DWORD WINAPI RunWorker(LPVOID resendOnly);
 // Handlers called from MainWindowProc on the UI thread.
 LRESULT OnRunCommand(HWND window, WORD commandId);
 LRESULT OnAppStatus(const WCHAR* text);
-LRESULT OnAppFinished(WPARAM outcome);
+LRESULT OnAppFinished(WPARAM outcome, LPARAM sender);

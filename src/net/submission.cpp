@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "app/app_state.h"
 #include "net/https_exchange.h"
+#include "shared/app_state.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
 #include "report/installed_programs.h"
 
-#include "app/app_state.h"
+#include "shared/app_state.h"
 
 namespace {
 
-const WCHAR kTitle[] = L"Programas instalados";
 const char kSectionOpening[] = "{\"name\":\"Programas instalados\",\"rows\":[";
 
 const WCHAR kUninstallPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -136,12 +135,14 @@ void CollectView(ReportBuffer* buffer, REGSAM access, InventoryWalk* walk) {
 
 } // namespace
 
+const WCHAR kInstalledProgramsTitle[] = L"Programas instalados";
+
 const ProgramsRegistry kSystemRegistry = {RegOpenKeyExW, RegEnumKeyExW, RegQueryValueExW,
                                           RegCloseKey};
 const ProgramsRegistry* programsRegistry = &kSystemRegistry;
 
 void CollectInstalledPrograms(ReportBuffer* buffer) {
-    PostSectionStatus(kTitle);
+    PostSectionStatus(kInstalledProgramsTitle);
     AppendLiteral(buffer, kSectionOpening);
 
     InventoryWalk walk;

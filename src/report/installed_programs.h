@@ -2,6 +2,8 @@
 
 #include "report/report_buffer.h"
 
+extern const WCHAR kInstalledProgramsTitle[];
+
 // Appends the "Programas instalados" section from the uninstall entries of
 // HKLM in the 32-bit and then the 64-bit registry view.
 void CollectInstalledPrograms(ReportBuffer* buffer);

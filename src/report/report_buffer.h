@@ -3,14 +3,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
-// Growable, zero-terminated UTF-8 buffer with a sticky failure flag.
-// An all-zero record is a valid empty buffer; only ResetBuffer releases storage.
-struct ReportBuffer {
-    char* data;
-    UINT32 length;
-    UINT32 capacity;
-    bool failed;
-};
+#include "shared/report_buffer_record.h"
 
 // Hard ceiling on length + 1.
 const UINT32 kReportBufferCeiling = 0x800000;

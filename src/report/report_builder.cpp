@@ -43,7 +43,7 @@ void AppendDocument(ReportBuffer* buffer, const GUID* reportId) {
     AppendLiteral(buffer, ",\"collected_at\":");
     AppendJsonString(buffer, collectedAt);
     AppendLiteral(buffer, ",\"elevated\":");
-    AppendLiteral(buffer, IsUserAnAdmin() ? "true" : "false");
+    AppendLiteral(buffer, administratorTest() ? "true" : "false");
     AppendLiteral(buffer, ",\"sections\":[");
 
     for (int row = 0; row < kSectionCatalogueRows; ++row) {
@@ -72,6 +72,16 @@ void AppendDocument(ReportBuffer* buffer, const GUID* reportId) {
 
 const ReportClock kSystemClock = {GetSystemTime, GetSystemTimeAsFileTime};
 const ReportClock* reportClock = &kSystemClock;
+BOOL(WINAPI* administratorTest)() = IsUserAnAdmin;
+
+bool IsSectionTitle(const WCHAR* text) {
+    for (const SectionSpec& section : SectionCatalogue) {
+        if (text == section.title) {
+            return true;
+        }
+    }
+    return text == kEventsTitle || text == kInstalledProgramsTitle;
+}
 
 void FormatSystemEventsQuery(const FILETIME* now, WCHAR query[kEventsQueryUnits]) {
     ULARGE_INTEGER time;

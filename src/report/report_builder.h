@@ -5,6 +5,10 @@
 // Appends the whole report; the build succeeded iff buffer->failed is clear.
 void BuildReport(ReportBuffer* buffer);
 
+// Whether text is the title constant of one of the report's sections, the one
+// the collectors post as their status. Compares addresses only: text is never read.
+bool IsSectionTitle(const WCHAR* text);
+
 // Room for the system-events query, terminator included.
 const int kEventsQueryUnits = 512;
 
@@ -20,3 +24,8 @@ struct ReportClock {
 };
 extern const ReportClock kSystemClock;
 extern const ReportClock* reportClock;
+
+// The shell's administrator test, swappable so that tests can have a standard
+// user's answer (Wine runs every program as an administrator). Production uses
+// IsUserAnAdmin.
+extern BOOL(WINAPI* administratorTest)();

@@ -1,6 +1,6 @@
 #include "report/wmi_section.h"
 
-#include "app/app_state.h"
+#include "shared/app_state.h"
 
 namespace {
 

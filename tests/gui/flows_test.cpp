@@ -302,15 +302,23 @@ TEST_F(FlowsTest, RefusedReportCanBeRetriedWithTheSameBytesAndANewToken) {
     EXPECT_EQ(ReadText(CodeBox(app.window)), L"");
     EXPECT_TRUE(TakeScreenshot("not-confirmed"));
 
-    // Only privacy, save and retry are reachable now.
+    // Only privacy, save and retry are reachable now, and the outcome has moved the
+    // focus from privacy on to the next of them, save.
     std::vector<int> tabs = TabCycle(4, false);
-    EXPECT_EQ(tabs, (std::vector<int>{106, 104, 105, 106}));
+    EXPECT_EQ(tabs, (std::vector<int>{105, 106, 104, 105}));
 
     // The consent box is not consulted and the report is not rebuilt.
     Click(Control(105));
     std::vector<std::wstring> second = WatchStatusUntilOutcome(app.window, kNotConfirmedText);
-    EXPECT_EQ(second, (std::vector<std::wstring>{kCollectingText, kSendingText, kReceivedText}))
-        << "a resend shows no section titles";
+    // A resend's collecting text stands only until its worker's first post, which
+    // comes at once: a watch from outside missed it in about one run in five, and
+    // run_controller_test sees it in-process instead. The rest is exact: a resend
+    // shows no section titles.
+    std::vector<std::wstring> expected = {kSendingText, kReceivedText};
+    if (!second.empty() && second.front() == kCollectingText) {
+        expected.insert(expected.begin(), kCollectingText);
+    }
+    EXPECT_EQ(second, expected) << "a resend shows no section titles";
     EXPECT_EQ(ReadText(CodeBox(app.window)), Widen(kCodeB));
     EXPECT_EQ(States(), kReceivedStates);
 

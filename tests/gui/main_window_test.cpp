@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_state.h"
 #include "box_watch.h"
 #include "net/server_host.h"
+#include "shared/app_state.h"
 #include "window_fixture.h"
 
 namespace {

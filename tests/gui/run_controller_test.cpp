@@ -7,14 +7,42 @@
 
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/main_window.h"
+#include "report/installed_programs.h"
+#include "report/section_catalogue.h"
+#include "shared/app_state.h"
 #include "box_watch.h"
 #include "clipboard.h"
 #include "window_fixture.h"
 
 namespace {
 
-class RunControllerTest : public MainWindowTest {};
+// Stands for the thread id of a run's worker, the one sender whose outcome counts.
+const DWORD kRunWorker = 0x1234;
+
+class RunControllerTest : public MainWindowTest {
+  protected:
+    // The state a run leaves before its outcome arrives.
+    void EnterRun() {
+        AppState.busy = true;
+        AppState.runWorker = kRunWorker;
+        HWND actions[] = {AppState.startButton, AppState.consentCheck, AppState.retryButton,
+                          AppState.saveButton, AppState.copyButton};
+        for (HWND control : actions) {
+            EnableWindow(control, FALSE);
+        }
+        SendMessageW(AppState.progressBar, PBM_SETMARQUEE, TRUE, 30);
+    }
+
+    // Shows the window and makes it the active one, so that it has a keyboard focus.
+    void Activate() {
+        ShowWindow(window, SW_SHOW);
+        SetForegroundWindow(window);
+        SetActiveWindow(window);
+        PumpMessages();
+        ASSERT_EQ(GetActiveWindow(), window);
+    }
+};
 
 const WCHAR kSampleCode[] = L"ZEQ-0A1B-2C3D-4E5F";
 const WCHAR kSampleFailure[] = L"texto final de prueba";
@@ -52,20 +80,13 @@ const OutcomeCase kOutcomeCases[] = {
 TEST_F(RunControllerTest, FinishedMessageSetsTheOutcomeState) {
     for (const OutcomeCase& outcomeCase : kOutcomeCases) {
         SCOPED_TRACE(outcomeCase.name);
-        // The state a run leaves before its outcome arrives.
-        AppState.busy = true;
+        EnterRun();
         AppState.codeAvailable = !outcomeCase.codeAvailable;
         lstrcpyW(AppState.receiptCode, kSampleCode);
         lstrcpyW(AppState.finalMessage, kSampleFailure);
         SetWindowTextW(AppState.codeEdit, kPreviousCode);
-        HWND actions[] = {AppState.startButton, AppState.consentCheck, AppState.retryButton,
-                          AppState.saveButton, AppState.copyButton};
-        for (HWND control : actions) {
-            EnableWindow(control, FALSE);
-        }
-        SendMessageW(AppState.progressBar, PBM_SETMARQUEE, TRUE, 30);
 
-        PostMessageW(window, WM_APP_FINISHED, outcomeCase.outcome, 0);
+        PostMessageW(window, WM_APP_FINISHED, outcomeCase.outcome, kRunWorker);
         PumpMessages();
 
         EXPECT_FALSE(AppState.busy);
@@ -82,12 +103,120 @@ TEST_F(RunControllerTest, FinishedMessageSetsTheOutcomeState) {
     }
 }
 
-TEST_F(RunControllerTest, StatusMessageShowsItsText) {
-    static const WCHAR kTitles[][40] = {L"Equipo", L"Procesador", L"Programas instalados"};
-    for (const WCHAR* title : kTitles) {
-        PostMessageW(window, WM_APP_STATUS, 0, reinterpret_cast<LPARAM>(title));
+// Any program on the desktop can post the window's private messages. A status
+// text that is not one of the tool's own constants is never read (the pointer
+// may lead anywhere), and an outcome counts only from the running run's worker.
+TEST_F(RunControllerTest, PostsFromAnyoneButTheRunChangeNothing) {
+    static const WCHAR kCopiedTitle[] = L"Equipo";
+    const WCHAR kShownBefore[] = L"estado anterior";
+    struct PostCase {
+        const char* name;
+        bool busy;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        const WCHAR* shown; // null: nothing changes
+    };
+    const PostCase cases[] = {
+        {"a section title of the catalogue", true, WM_APP_STATUS, 0,
+         reinterpret_cast<LPARAM>(SectionCatalogue[3].title), SectionCatalogue[3].title},
+        {"the installed-programs title", true, WM_APP_STATUS, 0,
+         reinterpret_cast<LPARAM>(kInstalledProgramsTitle), kInstalledProgramsTitle},
+        {"the same text at another address", true, WM_APP_STATUS, 0,
+         reinterpret_cast<LPARAM>(kCopiedTitle), nullptr},
+        {"a pointer to nowhere", true, WM_APP_STATUS, 0, 0x10, nullptr},
+        {"a section title with no run", false, WM_APP_STATUS, 0,
+         reinterpret_cast<LPARAM>(SectionCatalogue[0].title), nullptr},
+        {"an outcome from another sender", true, WM_APP_FINISHED, OUTCOME_RECEIVED, kRunWorker + 4,
+         nullptr},
+        {"an outcome without a sender", true, WM_APP_FINISHED, OUTCOME_NOT_CONFIRMED, 0, nullptr},
+        {"the worker's outcome with no run", false, WM_APP_FINISHED, OUTCOME_NOT_CONFIRMED,
+         kRunWorker, nullptr},
+    };
+    for (const PostCase& post : cases) {
+        SCOPED_TRACE(post.name);
+        EnterRun();
+        AppState.busy = post.busy;
+        SetWindowTextW(AppState.statusLabel, kShownBefore);
+
+        PostMessageW(window, post.message, post.wParam, post.lParam);
         PumpMessages();
-        EXPECT_EQ(TextOf(AppState.statusLabel), title);
+
+        EXPECT_EQ(TextOf(AppState.statusLabel), post.shown != nullptr ? post.shown : kShownBefore);
+        EXPECT_EQ(AppState.busy, post.busy);
+        EXPECT_TRUE(MarqueeRunning());
+        EXPECT_FALSE(IsWindowEnabled(AppState.saveButton));
+        EXPECT_FALSE(IsWindowEnabled(AppState.retryButton));
+        EXPECT_FALSE(IsWindowEnabled(AppState.copyButton));
+    }
+}
+
+// Disabling the control that has the focus would leave Tab nowhere to go: the
+// focus moves on to the next enabled control in tab order (privacy, consent,
+// start, copy, save, retry, and round again).
+TEST_F(RunControllerTest, FocusMovesToTheNextEnabledControlAfterEachOutcome) {
+    Activate();
+    struct FocusCase {
+        const char* name;
+        bool focusOnPrivacy; // else on the window itself
+        WPARAM outcome;
+        int focused;
+    };
+    const FocusCase cases[] = {
+        {"received", true, OUTCOME_RECEIVED, IDC_COPY_CODE},
+        {"not confirmed", true, OUTCOME_NOT_CONFIRMED, IDC_SAVE_JSON},
+        {"report invalid", true, OUTCOME_REPORT_INVALID, IDC_PRIVACY},
+        {"received, focus on no control", false, OUTCOME_RECEIVED, IDC_COPY_CODE},
+        {"not confirmed, focus on no control", false, OUTCOME_NOT_CONFIRMED, IDC_SAVE_JSON},
+    };
+    for (const FocusCase& focusCase : cases) {
+        SCOPED_TRACE(focusCase.name);
+        EnterRun();
+        SetFocus(focusCase.focusOnPrivacy ? GetDlgItem(window, IDC_PRIVACY) : window);
+        PostMessageW(window, WM_APP_FINISHED, focusCase.outcome, kRunWorker);
+        PumpMessages();
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), focusCase.focused);
+    }
+}
+
+// A run started from a focused button moves the focus to the privacy button, the
+// only enabled control while it runs, and shows the collecting text until the
+// worker's first post (in a resend that post comes at once, too soon for the
+// flow tests, which watch from another process, to be sure of seeing the text).
+// An empty report ends the run at once, without a request, with the worker's own
+// outcome.
+TEST_F(RunControllerTest, StartedRunMovesTheFocusOnAndTakesOnlyItsWorkersOutcome) {
+    Activate();
+    SendMessageW(AppState.consentCheck, BM_SETCHECK, BST_CHECKED, 0);
+    const struct {
+        const char* name;
+        int pressed;
+    } cases[] = {{"start", IDC_START}, {"retry", IDC_RETRY}};
+    for (const auto& runCase : cases) {
+        SCOPED_TRACE(runCase.name);
+        AppState.busy = false;
+        HWND button = GetDlgItem(window, runCase.pressed);
+        EnableWindow(button, TRUE);
+        SetFocus(button);
+        // Whichever button has the focus, the run is a resend: it keeps the empty
+        // report instead of building one.
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_RETRY, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(button));
+        EXPECT_TRUE(AppState.busy);
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDC_PRIVACY);
+        EXPECT_EQ(TextOf(AppState.statusLabel), L"Recopilando datos. Puede tardar varios "
+                                                L"minutos. Puedes cerrar para interrumpir.");
+
+        DWORD start = GetTickCount();
+        while (AppState.busy && GetTickCount() - start < 10000) {
+            PumpMessages();
+            Sleep(10);
+        }
+        EXPECT_FALSE(AppState.busy) << "the worker's outcome was not taken";
+        EXPECT_EQ(TextOf(AppState.statusLabel),
+                  L"No se pudo preparar un informe válido (memoria o tamaño). Cierra y "
+                  L"vuelve a intentarlo.");
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDC_PRIVACY);
     }
 }
 
@@ -168,8 +297,9 @@ TEST_F(RunControllerTest, FailedThreadStartOnRetryGivesBackStartAndConsent) {
     EnableWindow(AppState.startButton, FALSE);
     EnableWindow(AppState.consentCheck, FALSE);
     AppState.busy = true;
+    AppState.runWorker = kRunWorker;
     lstrcpyW(AppState.finalMessage, kSampleFailure);
-    SendMessageW(window, WM_APP_FINISHED, OUTCOME_NOT_CONFIRMED, 0);
+    SendMessageW(window, WM_APP_FINISHED, OUTCOME_NOT_CONFIRMED, kRunWorker);
     ASSERT_TRUE(IsWindowEnabled(AppState.retryButton));
 
     {

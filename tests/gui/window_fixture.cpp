@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "app/app_state.h"
 #include "app/main_window.h"
+#include "shared/app_state.h"
 
 namespace {
 

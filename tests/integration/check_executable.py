@@ -2,10 +2,10 @@
 """Checks the built ZEQHealth.exe with binutils: PE32 for i386, Windows GUI
 subsystem, Windows 7 (6.1) as minimum OS and subsystem version, imports only
 from DLLs every Windows 7 to 11 carries, the oleaut32 functions and
-IsUserAnAdmin bound by ordinal, the manifest as its one and only resource, and
-its size. Prints the figures it checks.
+IsUserAnAdmin bound by ordinal, the manifest below as its one and only
+resource, and its size. Prints the figures it checks.
 
-Usage: check_executable.py OBJDUMP EXE MANIFEST
+Usage: check_executable.py OBJDUMP EXE
 """
 import os
 import re
@@ -25,6 +25,30 @@ RT_MANIFEST = 24
 MANIFEST_ID = 1
 LANG_EN_US = 1033
 MAX_SIZE = 128 * 1024
+
+# The manifest, byte for byte: a UTF-8 byte-order mark, the XML declaration and
+# CR LF, then the root element on one line, every element closed explicitly.
+EXPECTED_MANIFEST = (
+    b'\xef\xbb\xbf<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n'
+    b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">'
+    b'<assemblyIdentity version="1.0.0.0" processorArchitecture="x86" name="Ulbrena.ZEQHealth"'
+    b' type="win32"></assemblyIdentity>'
+    b'<description>ZEQ Health portable diagnostics</description>'
+    b'<dependency><dependentAssembly>'
+    b'<assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0"'
+    b' processorArchitecture="*" publicKeyToken="6595b64144ccf1df" language="*">'
+    b'</assemblyIdentity>'
+    b'</dependentAssembly></dependency>'
+    b'<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges>'
+    b'<requestedExecutionLevel level="asInvoker" uiAccess="false"></requestedExecutionLevel>'
+    b'</requestedPrivileges></security></trustInfo>'
+    b'<compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1"><application>'
+    b'<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"></supportedOS>'
+    b'<supportedOS Id="{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"></supportedOS>'
+    b'<supportedOS Id="{1f676c76-80e1-4239-95bb-83d0f6d0da78}"></supportedOS>'
+    b'<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"></supportedOS>'
+    b'</application></compatibility>'
+    b'</assembly>')
 
 failures = []
 
@@ -107,7 +131,7 @@ def resource_leaves(rsrc):
 
 
 def main():
-    tool, exe, manifest_path = sys.argv[1:4]
+    tool, exe = sys.argv[1:3]
     headers = objdump(tool, "-p", exe)
 
     check(re.search(r"file format pei-i386", headers), "not a pei-i386 file")
@@ -148,15 +172,13 @@ def main():
     image_base = header_value(headers, "ImageBase")
     leaves = resource_leaves(rsrc)
     print("resources (type, id, language, size): %s" % [(t, i, l, s) for t, i, l, _, s in leaves])
-    with open(manifest_path, "rb") as f:
-        manifest = f.read()
     if check(len(leaves) == 1, "expected exactly one resource, found %d" % len(leaves)):
         rtype, rid, lang, rva, size = leaves[0]
         check((rtype, rid, lang) == (RT_MANIFEST, MANIFEST_ID, LANG_EN_US),
               "resource is type %s id %s language %s" % (rtype, rid, lang))
         offset = image_base + rva - base
-        check(rsrc[offset:offset + size] == manifest,
-              "the manifest resource differs from %s" % manifest_path)
+        check(rsrc[offset:offset + size] == EXPECTED_MANIFEST,
+              "the manifest resource differs from the expected bytes")
 
     size = os.path.getsize(exe)
     print("size: %d bytes (%.1f KiB; limit %d)" % (size, size / 1024, MAX_SIZE))

@@ -4,7 +4,8 @@
 --cases headless: `--collect FILE` writes a valid report (checked against
 docs/report.schema.json and in detail) with real WMI and with fixture
 uninstall entries written to both registry views of the prefix; exit codes
-and files when the file cannot be written.
+and files when the report fails, cannot be written or the main window cannot
+be created (with the variant programs built for that).
 --cases window: every other command line opens the main window (needs a
 display); closing it ends the process with exit code 0.
 
@@ -77,12 +78,12 @@ def reg(*arguments):
     return wine("reg", *arguments, env=env)
 
 
-def launch(*arguments, hold=None):
-    """Runs ZEQHealth.exe through the probe; returns (window, exit code, details)."""
+def launch(*arguments, hold=None, program=None):
+    """Runs ZEQHealth.exe (or program) through the probe; returns (window, exit code, details)."""
     command = [ARGS.probe]
     if hold is not None:
         command += ["--hold", windows_path(hold)]
-    command += [windows_path(ARGS.exe), *arguments]
+    command += [windows_path(program or ARGS.exe), *arguments]
     result = wine(*command)
     line = result.stdout.decode("utf-8", "replace").strip().splitlines()
     line = line[-1] if line else ""
@@ -229,21 +230,23 @@ class HeadlessReport(Workspace):
 
 
 class HeadlessFailures(Workspace):
-    def test_a_file_that_cannot_be_written_gives_exit_code_1_and_changes_nothing(self):
+    def test_each_failure_gives_exit_code_1_and_changes_no_file(self):
         held = os.path.join(self.work, "abierto.json")
         cases = [
-            ("empty path", [""], None),
-            ("folder that does not exist", [windows_path(os.path.join(self.work, "no", "x.json"))],
-             None),
-            # Another program has the file open: it cannot be replaced.
-            ("target held open", [windows_path(held)], held),
+            # label, program, arguments, file held open by another program
+            ("report failed", ARGS.invalid_report_exe, ["--collect", windows_path(held)], None),
+            ("empty path", ARGS.exe, ["--collect", ""], None),
+            ("folder that does not exist", ARGS.exe,
+             ["--collect", windows_path(os.path.join(self.work, "no", "x.json"))], None),
+            ("target held open", ARGS.exe, ["--collect", windows_path(held)], held),
+            ("main window not created", ARGS.no_window_exe, [], None),
         ]
         previous = b'{"anterior":true}'
-        for label, arguments, hold in cases:
+        for label, program, arguments, hold in cases:
             with self.subTest(label):
                 with open(held, "wb") as f:
                     f.write(previous)
-                window, code, _ = launch("--collect", *arguments, hold=hold)
+                window, code, _ = launch(*arguments, hold=hold, program=program)
                 self.assertFalse(window)
                 self.assertEqual(1, code)
                 self.assertEqual(["abierto.json"], self.listing())
@@ -321,7 +324,8 @@ class WindowMode(Workspace):
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for option in ("wine-run", "prefix", "exe", "probe", "schema", "work"):
+    for option in ("wine-run", "prefix", "exe", "invalid-report-exe", "no-window-exe", "probe",
+                   "schema", "work"):
         parser.add_argument("--" + option, required=True)
     parser.add_argument("--cases", choices=("headless", "window"), required=True)
     ARGS = parser.parse_args()

@@ -11,6 +11,7 @@
 
 #include "net/https_exchange.h"
 #include "support/test_peer.h"
+#include "support/winhttp_handle_spy.h"
 
 namespace {
 
@@ -69,6 +70,26 @@ DWORD ControlRequestStatus(DWORD protocols, DWORD securityFlags, bool followRedi
     WinHttpCloseHandle(connection);
     WinHttpCloseHandle(session);
     return status;
+}
+
+// Wine gives out handle values from the lowest free one up: a test process stays
+// far below this one.
+const ULONG_PTR kHandleValuesAsked = 0x1000;
+
+// Kernel handles open in this process. Windows counts them for GetProcessHandleCount;
+// Wine answers that with 0, so there every handle value is asked about instead.
+DWORD HandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) {
+        return count;
+    }
+    for (ULONG_PTR value = 4; value < kHandleValuesAsked; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+            ++count;
+        }
+    }
+    return count;
 }
 
 class HttpsExchangeTest : public ::testing::Test {
@@ -270,11 +291,100 @@ TEST_F(HttpsExchangeTest, PeerWithUntrustedCertificateIsRefused) {
     EXPECT_EQ(1u, PeerRequests().size());
 }
 
+void* RefuseAlloc(SIZE_T) {
+    return NULL;
+}
+
+void* RefuseReAlloc(void*, SIZE_T) {
+    return NULL;
+}
+
+void FreeNothing(void*) {}
+
+// A heap that gives the response buffer no memory at all.
+const ReportHeap kRefusingHeap = {RefuseAlloc, RefuseReAlloc, FreeNothing};
+
+// Every handle an exchange opens is closed again, whichever way it ends: the rows
+// of the exchange's failure table, with the WinHTTP handles each one has
+// opened (and must close). The WinHTTP handles are counted by the spy, the kernel
+// handles (sockets, events, files) by HandleCount. Each case runs twice and the
+// kernel handles of the second run are compared: the first use of a path may
+// open handles that WinHTTP and the TLS layer keep for the life of the process.
+TEST_F(HttpsExchangeTest, LeavesNoHandleOpenWhicheverWayItEnds) {
+    ASSERT_TRUE(EnsureWinHttpHandleSpy());
+    // The kernel count does see a handle that stays open.
+    DWORD before = HandleCount();
+    HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
+    EXPECT_LT(reinterpret_cast<ULONG_PTR>(event), kHandleValuesAsked);
+    EXPECT_EQ(before + 1, HandleCount());
+    CloseHandle(event);
+
+    const std::wstring tooLong(kLongestToken + 1, L'7');
+    struct Case {
+        const char* name;
+        std::string script;
+        WinHttpRefusal refusal;
+        const WCHAR* token;
+        bool refusingHeap;
+        bool answered;
+        int handlesOpened; // session, connection, request: as far as the exchange got
+    };
+    const Case cases[] = {
+        {"answered", "200 text:ok\n", REFUSE_NOTHING, NULL, false, true, 3},
+        {"no session", "200 text:ok\n", REFUSE_OPEN, NULL, false, false, 0},
+        {"TLS 1.2 restriction refused", "200 text:ok\n", REFUSE_SECURE_PROTOCOLS_OPTION, NULL,
+         false, false, 1},
+        {"no connection", "200 text:ok\n", REFUSE_CONNECT, NULL, false, false, 1},
+        {"no request", "200 text:ok\n", REFUSE_OPEN_REQUEST, NULL, false, false, 2},
+        {"redirect policy refused", "200 text:ok\n", REFUSE_REDIRECT_POLICY_OPTION, NULL, false,
+         false, 3},
+        {"sending fails: TLS 1.1 only", "tls tls1.1\n", REFUSE_NOTHING, NULL, false, false, 3},
+        {"sending fails: untrusted certificate", "tls untrusted\n", REFUSE_NOTHING, NULL, false,
+         false, 3},
+        {"status 404", "404 text:no\n", REFUSE_NOTHING, NULL, false, false, 3},
+        {"redirect", "302 header:Location=https://localhost/api/moved\n", REFUSE_NOTHING, NULL,
+         false, false, 3},
+        {"a read fails", "200 text:ok\n", REFUSE_READ_DATA, NULL, false, false, 3},
+        {"body over 4096 bytes", "200 hex:" + Hex(Pattern(5000, 1)) + "\n", REFUSE_NOTHING, NULL,
+         false, false, 3},
+        {"response cannot grow", "200 text:ok\n", REFUSE_NOTHING, NULL, true, false, 3},
+        {"token too long for the header", "200 text:ok\n", REFUSE_NOTHING, tooLong.c_str(), false,
+         false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int run = 0; run < 2; ++run) {
+            Script(c.script);
+            ResetBuffer(&response);
+            ResetWinHttpSpyCounts();
+            winHttpSpy.refusal = c.refusal;
+            if (c.refusingHeap) {
+                reportHeap = &kRefusingHeap;
+            }
+            DWORD handlesBefore = HandleCount();
+            EXPECT_EQ(c.answered, Get(c.token));
+            reportHeap = &kProcessHeap;
+            EXPECT_EQ(c.refusal == REFUSE_NOTHING ? 0 : 1, winHttpSpy.refusals);
+            EXPECT_EQ(c.handlesOpened, winHttpSpy.handlesOpened);
+            EXPECT_EQ(0, winHttpSpy.openHandles);
+            EXPECT_EQ(0, winHttpSpy.unknownCloses);
+            if (run == 1) {
+                EXPECT_EQ(handlesBefore, HandleCount());
+            }
+        }
+    }
+}
+
 TEST_F(HttpsExchangeTest, SilentPeerFailsAfterTheReceiveTimeOut) {
     Script("hang\n");
+    DWORD handlesBefore = HandleCount();
     DWORD start = GetTickCount();
     EXPECT_FALSE(Get());
     DWORD waited = GetTickCount() - start;
+    // Nothing of the abandoned exchange stays open either (the earlier cases have
+    // already opened whatever the process keeps).
+    EXPECT_EQ(handlesBefore, HandleCount());
+    EXPECT_EQ(0, winHttpSpy.openHandles);
     // The request went out; the answer never came and the exchange gave up
     // after the 20-second receive time-out, not before and not much later.
     EXPECT_EQ(1u, PeerRequests().size());

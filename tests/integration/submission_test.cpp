@@ -1,4 +1,5 @@
-// SubmitReport against the scripted peer on localhost:443 over real TLS.
+// SubmitReport, and the run worker that calls it, against the scripted peer on
+// localhost:443 over real TLS.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -6,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/report_validity.h"
+#include "app/run_controller.h"
 #include "net/submission.h"
+#include "shared/app_state.h"
 #include "support/test_heap.h"
 #include "support/test_peer.h"
 
@@ -89,6 +92,18 @@ TEST_F(SubmitReportTest, TokenFormatDecidesWhetherTheReportIsSent) {
         {"full stops only", std::string(120, '.'), true},
         {"empty", "", false},
         {"over the answer limit", Token(5000), false},
+        // Each end of the three allowed ranges, and the byte on either side of it.
+        {"0, 9, a, f and full stop",
+         std::string(20, '0') + std::string(20, '9') + std::string(20, 'a') + std::string(20, 'f') +
+             ".",
+         true},
+        {"slash, below 0", Token(50) + "/" + Token(49), false},
+        {"colon, above 9", Token(50) + ":" + Token(49), false},
+        {"backquote, below a", Token(50) + "`" + Token(49), false},
+        {"hyphen, below the full stop", Token(50) + "-" + Token(49), false},
+        {"byte 0x80", Token(50) + "\x80" + Token(49), false},
+        {"byte 0xFF", Token(50) + "\xFF" + Token(49), false},
+        {"NUL inside", Token(50) + std::string(1, '\0') + Token(49), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -114,14 +129,36 @@ TEST_F(SubmitReportTest, ReceiptCodeMustMatchExactly) {
         bool accepted;
     };
     const Case cases[] = {
-        {"ZEQ-0A1B-2C3D-4E5F", true},      {"ZEQ-0000-0000-0000", true},
-        {"ZEQ-FFFF-9999-ABCD", true},      {"ZEQ-0a1b-2c3d-4e5f", false},
-        {"ZEQ-0A1B-2C3D-4E5f", false},     {"ZEQ-0A1B-2C3D-4E5F\n", false},
-        {"ZEQ-0A1B-2C3D-4E5F\r\n", false}, {" ZEQ-0A1B-2C3D-4E5F", false},
-        {"ZEX-0A1B-2C3D-4E5F", false},     {"zeq-0A1B-2C3D-4E5F", false},
-        {"ZEQ_0A1B-2C3D-4E5F", false},     {"ZEQ-0A1B+2C3D-4E5F", false},
-        {"ZEQ-0A1B-2C3D-4E5G", false},     {"ZEQ-0A1B-2C3D-4E5", false},
-        {"ZEQ-0A1B-2C3D-4E5F0", false},    {"", false},
+        {"ZEQ-0A1B-2C3D-4E5F", true},
+        {"ZEQ-0000-0000-0000", true},
+        {"ZEQ-FFFF-9999-ABCD", true},
+        {"ZEQ-0a1b-2c3d-4e5f", false},
+        {"ZEQ-0A1B-2C3D-4E5f", false},
+        {"ZEQ-0A1B-2C3D-4E5F\n", false},
+        {"ZEQ-0A1B-2C3D-4E5F\r\n", false},
+        {" ZEQ-0A1B-2C3D-4E5F", false},
+        {"ZEX-0A1B-2C3D-4E5F", false},
+        {"zeq-0A1B-2C3D-4E5F", false},
+        {"ZEQ_0A1B-2C3D-4E5F", false},
+        {"ZEQ-0A1B+2C3D-4E5F", false},
+        {"ZEQ-0A1B-2C3D-4E5G", false},
+        {"ZEQ-0A1B-2C3D-4E5", false},
+        {"ZEQ-0A1B-2C3D-4E5F0", false},
+        {"", false},
+        // Each end of the digit ranges, and the byte on either side of it.
+        {"ZEQ-09AF-09AF-09AF", true},
+        {"ZEQ-/A1B-2C3D-4E5F", false},
+        {"ZEQ-0A1B-:C3D-4E5F", false},
+        {"ZEQ-0A1B-2C3D-@E5F", false},
+        {"ZEQ-0A1B-2C3D-4E5`", false},
+        {"ZEQ-0A1B-2C3D-4E5g", false},
+        {"ZEQ-0A1B-2C\x80"
+         "D-4E5F",
+         false},
+        {"ZEQ-0A1B-2C3D-4E\xFF"
+         "F",
+         false},
+        {std::string("ZEQ-0A1B-2C3D-4E5\0", 18), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answer);
@@ -192,18 +229,56 @@ TEST_F(SubmitReportTest, ReportGoesOutByteIdenticalWithTheTokenOfTheSameCall) {
     }
 }
 
-TEST_F(SubmitReportTest, LargeReportGoesOutWhole) {
-    // Close to the 2 MiB that a run admits, every byte value included.
-    ResetBuffer(&AppState.report);
-    std::string report(2 * 1024 * 1024 - 5, '\0');
-    for (size_t i = 0; i < report.size(); ++i) {
-        report[i] = (char)(i * 7 + (i >> 11));
+// The worker of a resend run checks the kept report before anything goes out: not
+// failed, not empty, at most 2 MiB (2,097,152 bytes) inclusive.
+TEST(RunWorkerTest, SendsOnlyAReportOfOneByteUpTo2MiB) {
+    ASSERT_FALSE(PeerDirectory().empty());
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
+                                  GetModuleHandleW(NULL), NULL);
+    ASSERT_TRUE(window != NULL);
+    AppState.mainWindow = window;
+    const struct {
+        UINT32 bytes;
+        bool failed;
+        bool valid;
+        WPARAM outcome;
+    } cases[] = {
+        {0, false, false, OUTCOME_REPORT_INVALID},
+        {1, true, false, OUTCOME_REPORT_INVALID},
+        {2097152, false, true, OUTCOME_RECEIVED},
+        {2097153, false, false, OUTCOME_REPORT_INVALID},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bytes << (c.failed ? " bytes, failed" : " bytes"));
+        ASSERT_TRUE(SetPeerScenario("200 text:" + Token(80) + "\n200 text:ZEQ-0000-0000-0000\n"));
+        // Every byte value, so that nothing is lost or changed on the way.
+        std::string report(c.bytes, '\0');
+        for (size_t i = 0; i < report.size(); ++i) {
+            report[i] = (char)(i * 7 + (i >> 11));
+        }
+        ResetBuffer(&AppState.report);
+        AppendBytes(&AppState.report, report.data(), c.bytes);
+        AppState.report.failed = c.failed;
+        EXPECT_EQ(c.valid, ReportIsValid(&AppState.report));
+
+        EXPECT_EQ(0u, RunWorker(reinterpret_cast<LPVOID>(1)));
+
+        MSG finished = {};
+        ASSERT_TRUE(PeekMessageW(&finished, window, WM_APP_FINISHED, WM_APP_FINISHED, PM_REMOVE));
+        EXPECT_EQ(c.outcome, finished.wParam);
+        EXPECT_EQ(static_cast<LPARAM>(GetCurrentThreadId()), finished.lParam);
+        MSG sending = {};
+        EXPECT_EQ(c.valid,
+                  PeekMessageW(&sending, window, WM_APP_STATUS, WM_APP_STATUS, PM_REMOVE) != FALSE);
+        std::vector<PeerRequest> requests = PeerRequests();
+        ASSERT_EQ(c.valid ? 2u : 0u, requests.size());
+        if (c.valid) {
+            EXPECT_TRUE(report == requests[1].body) << "report differs on the wire";
+        }
     }
-    AppendBytes(&AppState.report, report.data(), (UINT32)report.size());
-    EXPECT_TRUE(Submit("200 text:" + Token(128) + "\n200 text:ZEQ-ABCD-0123-4567\n"));
-    std::vector<PeerRequest> requests = PeerRequests();
-    ASSERT_EQ(2u, requests.size());
-    EXPECT_TRUE(report == requests[1].body) << "report differs on the wire";
+    ResetBuffer(&AppState.report);
+    AppState.mainWindow = NULL;
+    DestroyWindow(window);
 }
 
 } // namespace

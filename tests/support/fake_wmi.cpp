@@ -234,6 +234,7 @@ HRESULT FakeServices::ExecQuery(const BSTR language, const BSTR query, LONG flag
     ++execQueryCalls;
     queryLanguage = TextOf(language);
     queryText = TextOf(query);
+    queryTexts.push_back(queryText);
     queryLanguageLength = language == NULL ? 0 : SysStringLen(language);
     queryTextLength = query == NULL ? 0 : SysStringLen(query);
     queryFlags = flags;
@@ -276,6 +277,7 @@ HRESULT FakeLocator::ConnectServer(const BSTR networkResource, const BSTR user, 
                                    IWbemContext* context, IWbemServices** services) {
     world_->Log("connect");
     resource = TextOf(networkResource);
+    resources.push_back(resource);
     resourceLength = networkResource == NULL ? 0 : SysStringLen(networkResource);
     credentialsNull = user == NULL && password == NULL && locale == NULL && authority == NULL;
     securityFlags = flags;

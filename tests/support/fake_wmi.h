@@ -157,7 +157,8 @@ class FakeServices : public IWbemServices, public IClientSecurity {
     int execQueryCalls = 0;
     std::wstring queryLanguage;
     std::wstring queryText;
-    UINT queryLanguageLength = 0; // as SysStringLen sees it: a real BSTR matches the text
+    std::vector<std::wstring> queryTexts; // of every query, in order
+    UINT queryLanguageLength = 0;         // as SysStringLen sees it: a real BSTR matches the text
     UINT queryTextLength = 0;
     LONG queryFlags = 0;
     bool queryContextNull = false;
@@ -225,8 +226,9 @@ class FakeLocator : public IWbemLocator {
     // Record.
     LONG refs = 1;
     std::wstring resource;
-    UINT resourceLength = 0;      // as SysStringLen sees it
-    bool credentialsNull = false; // user, password, locale and authority
+    std::vector<std::wstring> resources; // of every connection, in order
+    UINT resourceLength = 0;             // as SysStringLen sees it
+    bool credentialsNull = false;        // user, password, locale and authority
     LONG securityFlags = 0;
     bool contextNull = false;
     long liveAllocationsAtConnect = -1;

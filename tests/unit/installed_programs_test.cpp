@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/app_state.h"
 #include "report/installed_programs.h"
+#include "shared/app_state.h"
 #include "support/compact_json.h"
 #include "support/test_heap.h"
 
@@ -230,13 +230,20 @@ struct RegistryFaults {
 
 RegistryFaults faults;
 std::vector<HKEY> openKeys;
+// Every open asked for, as "<Uninstall or entry> options <n> access <mask>".
+std::vector<std::string> opensAsked;
 int closesOfUnknownKeys;
 DWORD highestIndex;
 int uninstallOpens[2];
 
 LSTATUS WINAPI TestOpenKey(HKEY parent, LPCWSTR subKey, DWORD options, REGSAM access,
                            PHKEY result) {
-    if (parent == HKEY_LOCAL_MACHINE && lstrcmpiW(subKey, kUninstall) == 0) {
+    bool uninstallKey = parent == HKEY_LOCAL_MACHINE && lstrcmpiW(subKey, kUninstall) == 0;
+    char asked[64];
+    wsprintfA(asked, "%s options %lu access 0x%lx", uninstallKey ? "Uninstall" : "entry", options,
+              (unsigned long)access);
+    opensAsked.push_back(asked);
+    if (uninstallKey) {
         ++uninstallOpens[(access & KEY_WOW64_64KEY) != 0 ? 1 : 0];
         if ((access & faults.missingView) != 0) {
             return ERROR_FILE_NOT_FOUND;
@@ -316,6 +323,7 @@ class InstalledProgramsTest : public ::testing::Test {
         usingTestRegistry_ = true;
         faults = injected;
         openKeys.clear();
+        opensAsked.clear();
         closesOfUnknownKeys = 0;
         highestIndex = 0;
         uninstallOpens[0] = uninstallOpens[1] = 0;
@@ -633,6 +641,33 @@ TEST_F(InstalledProgramsTest, RegistryFailuresLeaveOutWhatFailedAndMarkTheListPa
         EXPECT_TRUE(openKeys.empty());
         EXPECT_EQ(0, closesOfUnknownKeys);
     }
+}
+
+// Read access and nothing more, in the view of each pass. Wine runs everything as
+// an administrator, who may open the keys with any mask; a standard user is
+// refused anything beyond reading.
+TEST_F(InstalledProgramsTest, OpensEveryKeyForReadingInTheViewOfItsPass) {
+    CreateEntry(KEY_WOW64_32KEY, L"ZEQTest-A32", {Text(L"DisplayName", L"ZEQTest-A")});
+    CreateEntry(KEY_WOW64_64KEY, L"ZEQTest-C64", {Text(L"DisplayName", L"ZEQTest-C")});
+    UseTestRegistry();
+
+    Collect();
+
+    // Runs of the same open, each written once: KEY_READ | KEY_WOW64_32KEY for the
+    // first view, KEY_READ | KEY_WOW64_64KEY for the second, KEY_READ for entries.
+    const std::vector<std::string> expected = {
+        "Uninstall options 0 access 0x20219",
+        "entry options 0 access 0x20019",
+        "Uninstall options 0 access 0x20119",
+        "entry options 0 access 0x20019",
+    };
+    std::vector<std::string> runs;
+    for (const std::string& open : opensAsked) {
+        if (runs.empty() || runs.back() != open) {
+            runs.push_back(open);
+        }
+    }
+    EXPECT_EQ(expected, runs);
 }
 
 TEST_F(InstalledProgramsTest, NeitherViewPresentGivesNoRowsAndTheCompleteNote) {

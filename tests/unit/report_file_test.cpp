@@ -66,6 +66,23 @@ class ReportFileTest : public ::testing::Test {
         RemoveDirectoryW(folder.c_str());
     }
 
+    // A folder of exactly `units` units inside the test's folder, made of folders
+    // of up to 50 units, the last one filled with `fill`. Created in extended form:
+    // past 248 units a folder path no longer fits the plain form.
+    std::wstring DeepFolder(size_t units, WCHAR fill) const {
+        std::wstring deep = folder_;
+        EXPECT_LT(deep.size() + 60, units);
+        while (deep.size() < units) {
+            size_t room = units - deep.size() - 1;
+            bool last = room <= 60;
+            deep += L"\\" + std::wstring(last ? room : 50, last ? fill : L'd');
+            if (!CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) {
+                EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+            }
+        }
+        return deep;
+    }
+
     std::wstring folder_;
 };
 
@@ -193,23 +210,86 @@ TEST_F(ReportFileTest, SavesATargetWithALongNameAndFailsWithoutATemporaryCopyLef
     ResetBuffer(&first);
 }
 
-TEST_F(ReportFileTest, SavesATargetWhosePathIsNearMaxPath) {
-    // Folders of up to 50 units down to 237 units, then "\informe.json": 250 in all.
-    const size_t kDeepFolderUnits = 237;
-    std::wstring deep = folder_;
-    ASSERT_LT(deep.size() + 1, kDeepFolderUnits);
-    while (deep.size() < kDeepFolderUnits) {
-        size_t room = kDeepFolderUnits - deep.size() - 1;
-        deep += L"\\" + std::wstring(room > 60 ? 50 : room, L'd');
-        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+// The temporary file "zeqXXXX.tmp" (11 units) goes into the target's folder. A
+// path holds at most MAX_PATH (260) units with its terminating zero, so a folder
+// of up to 248 units leaves room for it; a longer one, which a target with a
+// shorter name can still have, is written in its extended-length form.
+TEST(TempFolderTest, FitsInMaxPathOrIsWrittenInExtendedForm) {
+    const std::wstring folder248 = L"C:\\" + std::wstring(244, L'd') + L"\\";
+    const std::wstring folder249 = L"C:\\" + std::wstring(245, L'd') + L"\\";
+    const std::wstring share249 = L"\\\\server\\share\\" + std::wstring(233, L'd') + L"\\";
+    const std::wstring slashed249 = L"C:/" + std::wstring(245, L'd') + L"/";
+    ASSERT_EQ(248u, folder248.size());
+    ASSERT_EQ(249u, folder249.size());
+    ASSERT_EQ(249u, share249.size());
+    const struct {
+        const char* label;
+        std::wstring target;
+        std::wstring tempFolder;
+    } cases[] = {
+        {"short path", L"C:\\informes\\informe.json", L"C:\\informes\\"},
+        {"bare name", L"informe.json", L""},
+        {"folder of 248 units", folder248 + L"informe.json", folder248},
+        {"folder of 249 units, name of 1 unit", folder249 + L"x", L"\\\\?\\" + folder249},
+        {"folder of 249 units on a share", share249 + L"x",
+         L"\\\\?\\UNC\\server\\share\\" + std::wstring(233, L'd') + L"\\"},
+        {"folder of 249 units with forward slashes", slashed249 + L"x", L"\\\\?\\" + folder249},
+        {"already in extended form", L"\\\\?\\" + folder249 + L"x", L"\\\\?\\" + folder249},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.label);
+        int units = -1;
+        WCHAR* tempFolder = NewTempFolder(testCase.target.c_str(), &units);
+        ASSERT_NE(nullptr, tempFolder);
+        EXPECT_EQ(testCase.tempFolder, std::wstring(tempFolder, units));
+        HeapFree(GetProcessHeap(), 0, tempFolder);
     }
-    const std::wstring deepTarget = deep + L"\\informe.json";
-    ASSERT_EQ(250u, deepTarget.size());
+}
+
+TEST_F(ReportFileTest, SavesATargetWhoseTemporaryPathPassesMaxPath) {
+    // Folders down to 249 units, then "\x": 251 in all. The temporary path would
+    // be 261 units long without its zero: it needs the extended form, and so do
+    // the test's own calls on these folders.
+    const std::wstring deep = DeepFolder(249, L'd');
+    const std::wstring deepTarget = deep + L"\\x";
+    ASSERT_EQ(251u, deepTarget.size());
     ReportBuffer buffer = BufferOf("{\"profundo\":1}");
     EXPECT_TRUE(SaveReportToFile(deepTarget.c_str(), &buffer));
-    EXPECT_EQ("{\"profundo\":1}", Contents(deepTarget));
-    EXPECT_EQ(std::vector<std::wstring>{L"informe.json"}, ListingOf(deep));
+    EXPECT_EQ("{\"profundo\":1}", Contents(L"\\\\?\\" + deepTarget));
+    EXPECT_EQ(std::vector<std::wstring>{L"x"}, ListingOf(L"\\\\?\\" + deep));
     ResetBuffer(&buffer);
+}
+
+// A relative target is completed with the current folder: what has to fit in
+// MAX_PATH is the full path of the temporary file.
+TEST_F(ReportFileTest, RelativeTargetIsMeasuredWithTheCurrentFolder) {
+    WCHAR previous[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, previous));
+    // In a current folder of 247 units, "\zeqXXXX.tmp" and the zero make 260 units;
+    // in one of 248 units they make 261.
+    const struct {
+        size_t currentFolderUnits;
+        WCHAR fill;
+        bool extended;
+    } cases[] = {{247, L'e', false}, {248, L'f', true}};
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.currentFolderUnits);
+        const std::wstring current = DeepFolder(testCase.currentFolderUnits, testCase.fill);
+        ASSERT_TRUE(SetCurrentDirectoryW(current.c_str()));
+        int units = -1;
+        WCHAR* tempFolder = NewTempFolder(L"x", &units);
+        ASSERT_NE(nullptr, tempFolder);
+        EXPECT_EQ(testCase.extended ? L"\\\\?\\" + current + L"\\" : L"",
+                  std::wstring(tempFolder, units));
+        HeapFree(GetProcessHeap(), 0, tempFolder);
+
+        ReportBuffer buffer = BufferOf("{\"relativo\":1}");
+        EXPECT_TRUE(SaveReportToFile(L"x", &buffer));
+        ResetBuffer(&buffer);
+        ASSERT_TRUE(SetCurrentDirectoryW(previous));
+        EXPECT_EQ("{\"relativo\":1}", Contents(L"\\\\?\\" + current + L"\\x"));
+        EXPECT_EQ(std::vector<std::wstring>{L"x"}, ListingOf(L"\\\\?\\" + current));
+    }
 }
 
 // The temporary copy goes beside the target however its folder is written, and goes away.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "report/wmi_section.h"
+#include "shared/app_state.h"
 #include "support/fake_wmi.h"
 #include "support/task_memory_spy.h"
 #include "support/test_heap.h"

@@ -1,26 +1,20 @@
 #pragma once
 
+// What the whole tool shares: the process-wide state record, the window's
+// private messages and the status post of the collectors.
+
 #include <windows.h>
 
-#include "report/report_buffer.h"
+#include "shared/report_buffer_record.h"
 
 // Private window messages; always posted, never sent.
 const UINT WM_APP_STATUS = WM_APP + 1;   // wParam 0, lParam: constant wide text
-const UINT WM_APP_FINISHED = WM_APP + 2; // wParam: RunOutcome, lParam 0
+const UINT WM_APP_FINISHED = WM_APP + 2; // wParam: RunOutcome, lParam: the worker's thread id
 
 enum RunOutcome {
     OUTCOME_NOT_CONFIRMED = 0,
     OUTCOME_RECEIVED = 1,
     OUTCOME_REPORT_INVALID = 2,
-};
-
-enum ControlId {
-    IDC_CONSENT = 101,
-    IDC_START = 102,
-    IDC_COPY_CODE = 103,
-    IDC_SAVE_JSON = 104,
-    IDC_RETRY = 105,
-    IDC_PRIVACY = 106,
 };
 
 // The one process-wide state record: zero at start-up, never freed.
@@ -40,6 +34,9 @@ struct ApplicationState {
     ReportBuffer report;
     bool busy;
     bool codeAvailable;
+    // Thread id of the running run's worker (UI thread only): the one sender
+    // whose WM_APP_FINISHED the window accepts.
+    DWORD runWorker;
     WCHAR receiptCode[64];
     WCHAR finalMessage[400];
 };
@@ -53,12 +50,4 @@ inline void PostSectionStatus(const WCHAR* title) {
     if (AppState.mainWindow != NULL) {
         PostMessageW(AppState.mainWindow, WM_APP_STATUS, 0, (LPARAM)title);
     }
-}
-
-// Largest report that may be saved from the command line or sent: 2 MiB, inclusive.
-const UINT32 kMaxReportBytes = 0x200000;
-
-// A report fit to be written or sent: built without a failure and within the size limit.
-inline bool ReportIsValid(const ReportBuffer* report) {
-    return !report->failed && report->length <= kMaxReportBytes;
 }

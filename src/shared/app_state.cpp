@@ -1,0 +1,3 @@
+#include "shared/app_state.h"
+
+ApplicationState AppState;
