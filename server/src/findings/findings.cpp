@@ -32,7 +32,7 @@ std::string inQuotes(std::string_view text) {
 std::string counted(std::size_t count, std::string_view singular, std::string_view plural,
                     bool atLeast) {
     return (atLeast ? "al menos " : "") + std::to_string(count) + " " +
-           std::string(count == 1 && !atLeast ? singular : plural);
+           std::string(count == 1 ? singular : plural);
 }
 
 Finding makeFinding(Severity severity, std::string rule, std::string title, std::string advice) {

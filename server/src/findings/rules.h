@@ -30,7 +30,7 @@ void unreadFindings(const ReportView& report, Findings& out);
 
 // A report text for a title: plain text (report_text.h) in « ».
 std::string inQuotes(std::string_view text);
-// "1 evento", "3 eventos", "al menos 80 eventos".
+// "1 evento", "3 eventos", "al menos 80 eventos", "al menos 1 evento".
 std::string counted(std::size_t count, std::string_view singular, std::string_view plural,
                     bool atLeast = false);
 // A finding without evidence yet.
