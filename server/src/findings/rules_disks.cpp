@@ -12,8 +12,6 @@ namespace {
 
 namespace t = thresholds;
 
-constexpr std::uint64_t kCounterMax = UINT64_MAX;
-
 struct DiskSections {
     SectionView drives;
     SectionView health;
@@ -142,7 +140,7 @@ void errorTotalsFinding(const DiskIdentity& disk, const SectionView& counters, F
         "Son totales que incluyen errores corregidos: vigile si aumentan.");
     for (std::string_view member : {"ReadErrorsTotal", "WriteErrorsTotal"}) {
         std::optional<std::uint64_t> total =
-            counters.row(*disk.counterRow).number(member, kCounterMax);
+            counters.row(*disk.counterRow).number(member, t::kDiskErrorTotalMax);
         if (total && *total > 0) {
             finding.evidence.push_back(
                 counters.evidence(*disk.counterRow, member, std::to_string(*total)));

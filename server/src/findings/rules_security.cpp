@@ -6,8 +6,9 @@ namespace zeq::findings {
 
 namespace {
 
-// productState is a 32-bit field (values seen are below 2^24).
-constexpr std::uint64_t kMaxProductState = 0xFFFFFFFF;
+// productState uses 24 bits (product type, state, definitions); larger values
+// are not a productState.
+constexpr std::uint64_t kMaxProductState = 0xFFFFFF;
 
 struct Products {
     bool anyOnAndCurrent = false;

@@ -33,8 +33,8 @@ std::optional<Severity> spaceSeverity(std::uint64_t free, std::uint64_t size, bo
 
 void volumeFinding(const SectionView& volumes, std::size_t i, Findings& out) {
     RowView row = volumes.row(i);
-    std::optional<std::uint64_t> size = row.number("Size", UINT64_MAX);
-    std::optional<std::uint64_t> free = row.number("FreeSpace", UINT64_MAX);
+    std::optional<std::uint64_t> size = row.number("Size", t::kVolumeSizeMax);
+    std::optional<std::uint64_t> free = row.number("FreeSpace", t::kVolumeSizeMax);
     if (!size || !free || *size == 0 || *free > *size) {
         return;
     }

@@ -26,12 +26,18 @@ inline constexpr std::uint64_t kDiskLimitMargin = 5;
 inline constexpr std::uint64_t kSolidStateHot = 70;
 inline constexpr std::uint64_t kHardDiskHot = 55;
 
+// Disks: read and write error totals at or above this are "not reported"
+// sentinels (all bits set), not counts.
+inline constexpr std::uint64_t kDiskErrorTotalMax = 0xFFFFFFFEULL;
+
 // Space on the system volume (C:): warning below both, critical below either.
 inline constexpr std::uint64_t kSystemWarningPercent = 10;
 inline constexpr std::uint64_t kSystemWarningFree = 20 * kGiB;
 inline constexpr std::uint64_t kSystemCriticalPercent = 3;
 inline constexpr std::uint64_t kSystemCriticalFree = 2 * kGiB;
 // Other fixed volumes: the same pairs, but both must hold for either severity.
+// Sizes above this are not believed (NTFS volumes end at 8 PiB).
+inline constexpr std::uint64_t kVolumeSizeMax = 8ULL * 1024 * 1024 * kGiB;
 
 // Installed memory (sum of Win32_PhysicalMemory.Capacity).
 inline constexpr std::uint64_t kMemoryWarning = 4 * kGiB;
