@@ -20,7 +20,7 @@ constexpr std::int64_t twenty(std::uint64_t celsius) {
 }
 
 std::string kelvinEvidence(std::uint64_t tenths) {
-    return formatCelsius(tenthsOfKelvinToCelsius(tenths)) + " (" + std::to_string(tenths) +
+    return formatTenthsOfKelvin(tenths) + " (" + std::to_string(tenths) +
            " décimas de kelvin)";
 }
 
@@ -44,7 +44,7 @@ void zoneFinding(const SectionView& zones, std::size_t i, Findings& out) {
         return;
     }
     std::string zone = row.text("InstanceName") ? " " + inQuotes(*row.text("InstanceName")) : "";
-    std::string celsius = formatCelsius(tenthsOfKelvinToCelsius(*current));
+    std::string celsius = formatTenthsOfKelvin(*current);
     Finding finding =
         nearTrip ? makeFinding(Severity::Critical, "thermal.trip",
                                "La zona térmica" + zone +

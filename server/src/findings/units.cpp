@@ -80,8 +80,12 @@ long double tenthsOfKelvinToCelsius(std::uint64_t tenths) {
     return (static_cast<long double>(tenths) - 2731.5L) / 10.0L;
 }
 
-std::string formatCelsius(long double celsius) {
-    return formatDecimal(celsius, 1) + " °C";
+std::string formatCelsius(long double celsius, int decimals) {
+    return formatDecimal(celsius, decimals) + " °C";
+}
+
+std::string formatTenthsOfKelvin(std::uint64_t tenths) {
+    return formatCelsius(tenthsOfKelvinToCelsius(tenths), 2);
 }
 
 std::optional<std::string> formatYesNo(std::string_view wmiBoolean) {

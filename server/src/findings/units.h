@@ -32,8 +32,10 @@ std::string formatPercent(long double percent);
 // An ACPI thermal zone's tenths of a kelvin in degrees Celsius:
 // (value - 2731.5) / 10, so 3010 is 27.85 °C.
 long double tenthsOfKelvinToCelsius(std::uint64_t tenths);
-// "45,5 °C" (one decimal).
-std::string formatCelsius(long double celsius);
+// "45,5 °C" (one decimal by default).
+std::string formatCelsius(long double celsius, int decimals = 1);
+// An ACPI value in °C with the two decimals it has: "27,85 °C" for 3010.
+std::string formatTenthsOfKelvin(std::uint64_t tenths);
 
 // "sí" for "True", "no" for "False", nullopt for anything else.
 std::optional<std::string> formatYesNo(std::string_view wmiBoolean);
