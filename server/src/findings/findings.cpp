@@ -56,14 +56,17 @@ std::vector<Finding> findingsOf(const nlohmann::json& report) {
     return findings;
 }
 
-std::vector<Finding> findingsOfBytes(std::string_view reportBytes) {
+nlohmann::json parseReport(std::string_view reportBytes) {
     auto keepShallow = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
         bool opens = event == nlohmann::json::parse_event_t::object_start ||
                      event == nlohmann::json::parse_event_t::array_start;
         return opens ? depth < kDeepestKeptLevel : depth <= kDeepestKeptLevel;
     };
-    nlohmann::json report =
-        nlohmann::json::parse(reportBytes.begin(), reportBytes.end(), keepShallow, false);
+    return nlohmann::json::parse(reportBytes.begin(), reportBytes.end(), keepShallow, false);
+}
+
+std::vector<Finding> findingsOfBytes(std::string_view reportBytes) {
+    nlohmann::json report = parseReport(reportBytes);
     if (!report.is_object()) {
         Finding finding = makeFinding(Severity::Info, "report.unreadable",
                                       "El informe guardado no se puede leer como JSON",

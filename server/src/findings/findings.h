@@ -23,6 +23,11 @@ std::vector<Finding> findingsOf(const nlohmann::json& report);
 // informational finding saying so.
 std::vector<Finding> findingsOfBytes(std::string_view reportBytes);
 
+// Stored bytes parsed for reading: values nested deeper than a row's members
+// are dropped (no rule reads them, and deep nesting must not cost a deep
+// tree); a discarded value when the bytes are not JSON.
+nlohmann::json parseReport(std::string_view reportBytes);
+
 struct FindingCounts {
     std::size_t critical = 0;
     std::size_t warning = 0;

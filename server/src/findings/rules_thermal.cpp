@@ -20,8 +20,7 @@ constexpr std::int64_t twenty(std::uint64_t celsius) {
 }
 
 std::string kelvinEvidence(std::uint64_t tenths) {
-    return formatTenthsOfKelvin(tenths) + " (" + std::to_string(tenths) +
-           " décimas de kelvin)";
+    return formatTenthsOfKelvin(tenths) + " (" + std::to_string(tenths) + " décimas de kelvin)";
 }
 
 void zoneFinding(const SectionView& zones, std::size_t i, Findings& out) {
