@@ -102,5 +102,35 @@ TEST(FindingsFixtures, Windows11GamingDesktopIsHealthy) {
                    });
 }
 
+// What the tool writes under Wine (one line, as the tool writes it): few
+// classes answer, most sections end in "No disponible". Errors are reported as
+// such and never become findings of absence (no antivirus, no events, no
+// updates); what the rows do say is judged like any other report.
+TEST(FindingsFixtures, SparseReportFromWine) {
+    auto unread = [](const char* title) {
+        return Expected{Severity::Info, "unread.error",
+                        std::string("No se pudo leer «") + title + "»"};
+    };
+    expectFindings("wine_sparse.json",
+                   {
+                       {Severity::Warning, "memory.low", "Poca memoria instalada: 3,8 GiB"},
+                       {Severity::Warning, "windows.unsupported",
+                        "Windows 10 versión 21H1 no recibe actualizaciones de seguridad desde el "
+                        "13/12/2022"},
+                       unread("Bancos de memoria"),
+                       unread("Pantallas"),
+                       unread("Particiones"),
+                       unread("SMART"),
+                       unread("Salud de discos (Windows moderno)"),
+                       unread("Fiabilidad de discos (Windows moderno)"),
+                       unread("Batería"),
+                       unread("Temperatura ACPI (no necesariamente CPU)"),
+                       unread("Dispositivos con errores"),
+                       unread("Controladores"),
+                       unread("Seguridad"),
+                       unread("Eventos del sistema (últimos 7 días, máximo 80)"),
+                   });
+}
+
 } // namespace
 } // namespace zeq::findings

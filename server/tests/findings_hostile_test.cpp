@@ -198,7 +198,7 @@ TEST_P(FindingsHostile, EveryValueOfTheReport) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, FindingsHostile,
                          ::testing::Values("windows10_office_desktop.json",
                                            "windows11_budget_laptop.json",
-                                           "windows11_gaming_desktop.json"));
+                                           "windows11_gaming_desktop.json", "wine_sparse.json"));
 
 // A report in which every rule finds something, so that a hostile value that
 // wrongly kept a finding alive would show.

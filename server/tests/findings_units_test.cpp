@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/calendar.h"
+#include "findings/member_units.h"
 #include "findings/report_dates.h"
 #include "findings/report_text.h"
 #include "findings/units.h"
@@ -165,6 +166,54 @@ TEST(FindingsText, ShorteningKeepsWholeCharacters) {
     EXPECT_EQ(shortenUtf8("😀😀😀", 10), "😀…");
     EXPECT_EQ(shortenUtf8("abcdef", 2), "");
     EXPECT_EQ(plainText(std::string(100000, 'x')).size(), kPlainTextMaxBytes);
+}
+
+TEST(FindingsUnits, MembersInReadableUnits) {
+    using S = Section;
+    using json = nlohmann::json;
+    struct Case {
+        Section section;
+        const char* member;
+        json value;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {S::Computer, "TotalPhysicalMemory", "17058840576", "17,1 GB (15,9 GiB)"},
+        {S::Windows, "TotalVisibleMemorySize", "16659024", "17,1 GB (15,9 GiB)"},
+        {S::Windows, "LastBootUpTime", "20260309074512.500000+060", "09/03/2026 07:45 (UTC+01:00)"},
+        {S::Processor, "MaxClockSpeed", "3600", "3,60 GHz"},
+        {S::Memory, "Speed", "2400", "2400 MHz"},
+        {S::Memory, "MemoryType", "26", "DDR4 [26]"},
+        {S::Memory, "MemoryType", "99", "99"},
+        {S::Drivers, "DriverDate", "20230609000000.******+***", "09/06/2023 00:00"},
+        {S::Drivers, "IsSigned", "True", "sí"},
+        {S::AcpiTemperature, "CurrentTemperature", "3010", "27,85 °C"},
+        {S::DiskReliability, "Temperature", "38", "38 °C"},
+        {S::DiskReliability, "Wear", "3", "3 %"},
+        {S::DiskHealth, "MediaType", "4", "SSD [4]"},
+        {S::Battery, "EstimatedRunTime", "71582788", "conectada a la corriente"},
+        {S::Battery, "EstimatedRunTime", "95", "95 min"},
+        {S::Battery, "DesignVoltage", "11400", "11,40 V"},
+        {S::Network, "Speed", "1000000000", "1,0 Gbit/s"},
+        {S::Network, "Speed", "144400000", "144,4 Mbit/s"},
+        {S::Network, "NetConnectionStatus", "7", "cable desconectado [7]"},
+        {S::DeviceErrors, "ConfigManagerErrorCode", "28",
+         "Los controladores del dispositivo no están instalados. [28]"},
+        {S::Updates, "InstalledOn", "10/14/2025", "14/10/2025"},
+        {S::Updates, "InstalledOn", "14/10/2025", "14/10/2025"}, // not a date: shown as written
+        {S::Security, "productState", "397568", "activado, firmas al día [397568]"},
+        {S::Security, "productState", "4294967295", "4294967295"},
+        {S::Volumes, "FreeSpace", "abc", "abc"},
+        {S::Volumes, "FreeSpace", "-1", "-1"},
+        {S::Volumes, "FreeSpace", nullptr, "(sin valor)"},
+        {S::Volumes, "FreeSpace", 5, "(no es un texto)"},
+        {S::Volumes, "DeviceID", "C:", "C:"},
+        {S::Computer, "Model", "<b>\x1b[2J</b>", "<b>\xEF\xBF\xBD[2J</b>"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(readableValue(c.section, c.member, c.value), c.shown)
+            << c.member << " " << c.value.dump();
+    }
 }
 
 TEST(Calendar, Days) {
