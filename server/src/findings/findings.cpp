@@ -44,7 +44,20 @@ Finding makeFinding(Severity severity, std::string rule, std::string title, std:
     return finding;
 }
 
+namespace {
+
+Finding unreadableReport() {
+    return makeFinding(Severity::Info, "report.unreadable",
+                       "El informe guardado no se puede leer como JSON",
+                       "Descargue el informe y revíselo a mano.");
+}
+
+} // namespace
+
 std::vector<Finding> findingsOf(const nlohmann::json& report) {
+    if (!report.is_object()) {
+        return {unreadableReport()};
+    }
     ReportView view(report);
     Findings findings;
     for (RuleGroup group : kRuleGroups) {
@@ -66,14 +79,7 @@ nlohmann::json parseReport(std::string_view reportBytes) {
 }
 
 std::vector<Finding> findingsOfBytes(std::string_view reportBytes) {
-    nlohmann::json report = parseReport(reportBytes);
-    if (!report.is_object()) {
-        Finding finding = makeFinding(Severity::Info, "report.unreadable",
-                                      "El informe guardado no se puede leer como JSON",
-                                      "Descargue el informe y revíselo a mano.");
-        return {finding};
-    }
-    return findingsOf(report);
+    return findingsOf(parseReport(reportBytes));
 }
 
 FindingCounts countFindings(const std::vector<Finding>& findings) {

@@ -128,8 +128,9 @@ std::optional<std::int64_t> parseCollectedAt(std::string_view text) {
         return std::nullopt;
     }
     CivilDate date{digitsAt(text, 0, 4), digitsAt(text, 5, 2), digitsAt(text, 8, 2)};
-    return daysFromCivil(date) * kSecondsPerDay + digitsAt(text, 11, 2) * 3600 +
-           digitsAt(text, 14, 2) * 60 + digitsAt(text, 17, 2);
+    std::int64_t hours = digitsAt(text, 11, 2), minutes = digitsAt(text, 14, 2);
+    return daysFromCivil(date) * kSecondsPerDay + hours * 3600 + minutes * 60 +
+           digitsAt(text, 17, 2);
 }
 
 std::string formatDate(const CivilDate& date) {
