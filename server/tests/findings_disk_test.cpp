@@ -8,7 +8,7 @@
 #include "support/findings_report.h"
 
 // The disk rules, one table per rule, with values just inside and just outside
-// each threshold of the issue: SMART PredictFailure "True" critical;
+// each threshold in docs/findings.md: SMART PredictFailure "True" critical;
 // HealthStatus 1 warning, 2 critical; Win32_DiskDrive Status "Pred Fail"
 // critical, "Degraded"/"Error" warning; one finding per disk; Wear >= 80
 // warning, >= 95 critical, 0 nothing; temperature within 5 °C of a limit

@@ -10,7 +10,7 @@
 // Reports written by hand in the shape of real Windows 10 and 11 PCs (forms
 // and values as Windows writes them: DMTF dates, M/D/YYYY InstalledOn,
 // placeholder identities, productState numbers, padded serial numbers), and
-// the findings the thresholds give for them.
+// the findings the documented thresholds give for them.
 namespace zeq::findings {
 namespace {
 

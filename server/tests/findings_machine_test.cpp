@@ -8,7 +8,7 @@
 #include "support/findings_report.h"
 
 // Space, memory, battery, ACPI temperature and device rules, one table per
-// rule, with values just inside and just outside each threshold of the issue.
+// rule, with values just inside and just outside each documented threshold.
 namespace zeq::findings {
 namespace {
 

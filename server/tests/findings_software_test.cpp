@@ -8,8 +8,8 @@
 #include "support/findings_report.h"
 
 // Updates, security, Windows support, events and unread sections, one table
-// per rule, with values just inside and just outside each threshold of the
-// issue. Reports are collected on 10 March 2026 unless a case says otherwise.
+// per rule, with values just inside and just outside each
+// documented threshold. Reports are collected on 10 March 2026 unless a case says otherwise.
 namespace zeq::findings {
 namespace {
 

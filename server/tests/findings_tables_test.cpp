@@ -34,7 +34,7 @@ TEST(WindowsReleases, OneRowPerBuildAndEdition) {
     }
 }
 
-TEST(WindowsReleases, WhatTheIssueAndMicrosoftSay) {
+TEST(WindowsReleases, EndOfSupportDatesAsMicrosoftPublishesThem) {
     struct Case {
         std::uint32_t build;
         Edition edition;
