@@ -1,10 +1,12 @@
-// The technician's commands on the server machine: list, show, delete, purge.
+// The technician's commands on the server machine: list, show (and show
+// --text), delete, purge.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "base/clock.h"
 #include "store/report_store.h"
+#include "support/findings_report.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
@@ -125,6 +127,85 @@ TEST_F(TechnicianCommands, UsageMistakesExitWithTwo) {
     EXPECT_EQ(test::runProgram({kBinary, "list", "--port", "1"}, &out, &err), 2);
     EXPECT_EQ(test::runProgram({kBinary, "--help"}, &out, &err), 0);
     EXPECT_NE(out.find("purge --older-than"), std::string::npos);
+}
+
+// A fixture's report stored as the tool writes it (one line), its receipt code.
+std::string storeFixture(const std::string& db, const std::string& fixture,
+                         const std::string& extra = "") {
+    nlohmann::json report = nlohmann::json::parse(test::fixtureText(fixture));
+    if (!extra.empty()) {
+        report["sections"][0]["rows"][0]["Model"] = extra;
+    }
+    ReportStore store(db, ReportStore::Access::Service);
+    return store
+        .store(report["report_id"].get<std::string>(), report.dump(), systemSeconds(),
+               "198.51.100.4")
+        .code;
+}
+
+TEST_F(TechnicianCommands, ShowTextGivesFindingsThenSectionsInReadableUnits) {
+    std::string code = storeFixture(db(), "windows11_budget_laptop.json");
+    std::string out;
+    ASSERT_EQ(run({"show", code, "--text"}, &out), 0);
+    std::size_t findings = out.find("HALLAZGOS: 3 críticos, 3 avisos, 2 informativos");
+    std::size_t first = out.find("[crítico] Espacio libre crítico en C:, quedan 1,4 GiB");
+    std::size_t sections = out.find("SECCIONES");
+    ASSERT_NE(findings, std::string::npos) << out;
+    ASSERT_NE(first, std::string::npos) << out;
+    ASSERT_NE(sections, std::string::npos);
+    EXPECT_LT(findings, first);
+    EXPECT_LT(first, sections);
+    EXPECT_EQ(out.find("Informe " + code), 0u);
+    EXPECT_NE(out.find("    Volúmenes, fila 1, FreeSpace: 1,4 GiB (1,2 %)"), std::string::npos);
+    EXPECT_NE(out.find("  Qué hacer: "), std::string::npos);
+    // Sections in readable units: bytes, tenths of a kelvin, DMTF dates,
+    // productState, sí/no, enumerations.
+    for (const char* line : {
+             "== 12. Volúmenes ==",
+             "    Size: 126,9 GB (118,2 GiB)",
+             "    CurrentTemperature: 55,05 °C",
+             "    LastBootUpTime: 15/09/2026 08:57 (UTC+02:00)",
+             "    productState: activado, firmas al día [266240]",
+             "    PredictFailure: no",
+             "    BusType: NVMe [17]",
+             "    InstalledOn: 09/09/2026",
+             "    UUID: 03000200-0400-0500-0006-000700080009",
+             "== 26. Programas instalados ==",
+             "  Nota: Inventario HKLM",
+         }) {
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    }
+}
+
+TEST_F(TechnicianCommands, ShowTextLetsNoControlCharacterReachTheTerminal) {
+    std::string code = storeFixture(db(), "windows10_office_desktop.json",
+                                    "\x1b]0;pwned\x07\x1b[2J<b>OptiPlex</b>");
+    std::string out;
+    ASSERT_EQ(run({"show", code, "--text"}, &out), 0);
+    for (char c : out) {
+        EXPECT_TRUE(c == '\n' || static_cast<unsigned char>(c) >= 0x20) << static_cast<int>(c);
+    }
+    EXPECT_NE(out.find("<b>OptiPlex</b>"), std::string::npos);
+    EXPECT_NE(out.find("== 14. SMART ==\n  Nota: No disponible: WMI 0x80041003."),
+              std::string::npos);
+}
+
+TEST_F(TechnicianCommands, ShowTextOfBytesThatAreNotAReport) {
+    std::string code;
+    {
+        ReportStore store(db(), ReportStore::Access::Service);
+        code = store.store(test::newReportId(), "{\"sections\": [\x1b[2J", systemSeconds(), "::1")
+                   .code;
+    }
+    std::string out, err;
+    ASSERT_EQ(run({"show", code, "--text"}, &out), 0);
+    EXPECT_NE(out.find("[info] El informe guardado no se puede leer como JSON"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(run({"show", code, "--text=1"}, &out, &err), 2);
+    EXPECT_NE(err.find("--text no lleva valor"), std::string::npos);
+    EXPECT_EQ(run({"show", code, "--text", "--text"}, &out, &err), 2);
+    EXPECT_EQ(run({"list", "--text"}, &out, &err), 2);
 }
 
 } // namespace

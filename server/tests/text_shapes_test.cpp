@@ -105,3 +105,36 @@ TEST(TextShapes, EveryMaximumIsExact) {
 
 } // namespace
 } // namespace zeq
+
+namespace zeq {
+namespace {
+
+TEST(TextShapes, HexadecimalsAreHexDigitsAloneUpToTheirMaximum) {
+    constexpr std::uint64_t kTop = UINT64_MAX;
+    struct Case {
+        std::string text;
+        std::uint64_t max;
+        std::optional<std::uint64_t> value;
+    };
+    const Case cases[] = {
+        {"0", 0, 0},
+        {"ff", 255, 255},
+        {"FF", 255, 255},
+        {"100", 255, std::nullopt},
+        {"80041003", 0xFFFFFFFF, 0x80041003},
+        {"ffffffffffffffff", kTop, kTop},
+        {"10000000000000000", kTop, std::nullopt},
+        {"0001d9820939fecd15", kTop, 0x01d9820939fecd15},
+        {"", kTop, std::nullopt},
+        {"0x10", kTop, std::nullopt},
+        {"g", kTop, std::nullopt},
+        {"-1", kTop, std::nullopt},
+        {" a", kTop, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parseHexadecimal(c.text, c.max), c.value) << c.text;
+    }
+}
+
+} // namespace
+} // namespace zeq

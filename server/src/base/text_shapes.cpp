@@ -21,6 +21,40 @@ bool fits(char c, char placeholder) {
     }
 }
 
+// The value of `c` as a digit of `base` (10 or 16), or -1.
+int digitValue(char c, int base) {
+    if (isDigit(c)) {
+        return c - '0';
+    }
+    if (base == 16 && c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (base == 16 && c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::uint64_t> parseDigits(std::string_view text, std::uint64_t max, int base) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        int d = digitValue(c, base);
+        if (d < 0) {
+            return std::nullopt;
+        }
+        std::uint64_t digit = static_cast<std::uint64_t>(d);
+        // value * base + digit > max, asked without computing it.
+        if (digit > max || value > (max - digit) / static_cast<std::uint64_t>(base)) {
+            return std::nullopt;
+        }
+        value = value * static_cast<std::uint64_t>(base) + digit;
+    }
+    return value;
+}
+
 } // namespace
 
 bool matchesShape(std::string_view text, std::string_view shape) {
@@ -36,22 +70,11 @@ bool matchesShape(std::string_view text, std::string_view shape) {
 }
 
 std::optional<std::uint64_t> parseDecimal(std::string_view text, std::uint64_t max) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (!isDigit(c)) {
-            return std::nullopt;
-        }
-        std::uint64_t digit = static_cast<std::uint64_t>(c - '0');
-        // value * 10 + digit > max, asked without computing it.
-        if (digit > max || value > (max - digit) / 10) {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-    }
-    return value;
+    return parseDigits(text, max, 10);
+}
+
+std::optional<std::uint64_t> parseHexadecimal(std::string_view text, std::uint64_t max) {
+    return parseDigits(text, max, 16);
 }
 
 } // namespace zeq

@@ -22,4 +22,7 @@ bool matchesShape(std::string_view text, std::string_view shape);
 // empty text, any other character, or a value above `max` (never overflows).
 std::optional<std::uint64_t> parseDecimal(std::string_view text, std::uint64_t max);
 
+// The same for hexadecimal digits 0-9, a-f and A-F alone (no "0x", no sign).
+std::optional<std::uint64_t> parseHexadecimal(std::string_view text, std::uint64_t max);
+
 } // namespace zeq

@@ -28,7 +28,8 @@ int CommandLine::integer(const std::string& name, int fallback, int min, int max
 }
 
 CommandLine parseCommandLine(const std::vector<std::string>& args,
-                             const std::set<std::string>& known) {
+                             const std::set<std::string>& known,
+                             const std::set<std::string>& knownFlags) {
     CommandLine line;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -41,8 +42,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args,
             continue;
         }
         std::string name = arg.substr(2);
+        if (knownFlags.count(name) != 0) {
+            if (!line.flags.insert(name).second) {
+                throw UsageError("opción repetida: --" + name);
+            }
+            continue;
+        }
         std::string value;
         std::size_t equals = name.find('=');
+        if (equals != std::string::npos && knownFlags.count(name.substr(0, equals)) != 0) {
+            throw UsageError("--" + name.substr(0, equals) + " no lleva valor");
+        }
         if (equals != std::string::npos) {
             value = name.substr(equals + 1);
             name.resize(equals);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "base/file_path.h"
+#include "findings/text_report.h"
 #include "store/receipt_code.h"
 #include "store/report_store.h"
 #include "base/request_log.h"
@@ -23,6 +24,7 @@ constexpr const char* kUsage =
   serve                      Atiende a los clientes (HTTPS, o HTTP local tras un proxy).
   list                       Lista los informes guardados.
   show CÓDIGO                Escribe en la salida estándar los bytes del informe.
+  show CÓDIGO --text         Lo que hay que revisar y todas las secciones, en texto legible.
   delete CÓDIGO              Borra un informe antes de su plazo.
   purge --older-than DÍAS    Borra los informes recibidos hace más de DÍAS días.
 
@@ -66,6 +68,7 @@ struct Command {
     std::set<std::string> options;
     std::size_t arguments;
     std::function<int(const CommandLine&)> run;
+    std::set<std::string> flags = {};
 };
 
 std::string databasePath(const CommandLine& line) {
@@ -108,8 +111,9 @@ int showCommand(const CommandLine& line) {
         std::fprintf(stderr, "zeq-server: no hay ningún informe con el código %s\n", code.c_str());
         return 1;
     }
-    if (std::fwrite(body->data(), 1, body->size(), stdout) != body->size() ||
-        std::fflush(stdout) != 0) {
+    std::string text = line.flag("text") ? findings::textReport(code, *body) : std::string();
+    const std::string& out = line.flag("text") ? text : *body;
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
         std::fprintf(stderr, "zeq-server: no se pudo escribir el informe\n");
         return 1;
     }
@@ -149,7 +153,7 @@ const std::vector<Command>& commandTable() {
          0,
          serveCommand},
         {"list", {"db"}, 0, listCommand},
-        {"show", {"db"}, 1, showCommand},
+        {"show", {"db"}, 1, showCommand, {"text"}},
         {"delete", {"db"}, 1, deleteCommand},
         {"purge", {"db", "older-than"}, 0, purgeCommand},
     };
@@ -181,7 +185,7 @@ int runCommand(const std::vector<std::string>& args) {
         if (command == nullptr) {
             throw UsageError("orden desconocida: " + args[0]);
         }
-        CommandLine line = parseCommandLine(args, command->options);
+        CommandLine line = parseCommandLine(args, command->options, command->flags);
         if (line.arguments.size() != command->arguments) {
             throw UsageError(std::string(command->name) + (command->arguments == 0
                                                                ? " no lleva argumentos"

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/calendar.h"
 #include "base/text_shapes.h"
 #include "base/utf8.h"
 
@@ -245,12 +246,6 @@ class EnvelopeSax {
     bool sectionHasRows_ = false;
     std::size_t sectionCount_ = 0;
 };
-
-int daysInMonth(int year, int month) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : days[month - 1];
-}
 
 } // namespace
 

@@ -1,0 +1,103 @@
+#include "findings/findings.h"
+
+#include <algorithm>
+
+#include "findings/report_text.h"
+#include "findings/rules.h"
+
+namespace zeq::findings {
+
+namespace {
+
+using RuleGroup = void (*)(const ReportView&, Findings&);
+
+// In the order their findings are listed within one severity.
+constexpr RuleGroup kRuleGroups[] = {
+    diskFindings,    spaceFindings,  memoryFindings, batteryFindings,
+    thermalFindings, deviceFindings, updateFindings, securityFindings,
+    supportFindings, eventFindings,  unreadFindings,
+};
+
+// Values deeper than a row's members (an object or array where the report
+// has a string) are dropped while parsing: no rule reads them, and a deeply
+// nested value must not cost a deep tree.
+constexpr int kDeepestKeptLevel = 5; // report, sections, section, rows, row: 0 to 4
+
+} // namespace
+
+std::string inQuotes(std::string_view text) {
+    return "«" + plainText(text, 80) + "»";
+}
+
+std::string counted(std::size_t count, std::string_view singular, std::string_view plural,
+                    bool atLeast) {
+    return (atLeast ? "al menos " : "") + std::to_string(count) + " " +
+           std::string(count == 1 ? singular : plural);
+}
+
+Finding makeFinding(Severity severity, std::string rule, std::string title, std::string advice) {
+    Finding finding;
+    finding.severity = severity;
+    finding.rule = std::move(rule);
+    finding.title = std::move(title);
+    finding.advice = std::move(advice);
+    return finding;
+}
+
+namespace {
+
+Finding unreadableReport() {
+    return makeFinding(Severity::Info, "report.unreadable",
+                       "El informe guardado no se puede leer como JSON",
+                       "Descargue el informe y revíselo a mano.");
+}
+
+} // namespace
+
+std::vector<Finding> findingsOf(const nlohmann::json& report) {
+    if (!report.is_object()) {
+        return {unreadableReport()};
+    }
+    ReportView view(report);
+    Findings findings;
+    for (RuleGroup group : kRuleGroups) {
+        group(view, findings);
+    }
+    std::stable_sort(findings.begin(), findings.end(), [](const Finding& a, const Finding& b) {
+        return static_cast<int>(a.severity) < static_cast<int>(b.severity);
+    });
+    return findings;
+}
+
+nlohmann::json parseReport(std::string_view reportBytes) {
+    auto keepShallow = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+        bool opens = event == nlohmann::json::parse_event_t::object_start ||
+                     event == nlohmann::json::parse_event_t::array_start;
+        return opens ? depth < kDeepestKeptLevel : depth <= kDeepestKeptLevel;
+    };
+    return nlohmann::json::parse(reportBytes.begin(), reportBytes.end(), keepShallow, false);
+}
+
+std::vector<Finding> findingsOfBytes(std::string_view reportBytes) {
+    return findingsOf(parseReport(reportBytes));
+}
+
+FindingCounts countFindings(const std::vector<Finding>& findings) {
+    FindingCounts counts;
+    for (const Finding& finding : findings) {
+        switch (finding.severity) {
+        case Severity::Critical:
+            ++counts.critical;
+            break;
+        case Severity::Warning:
+            ++counts.warning;
+            break;
+        case Severity::Info:
+            ++counts.info;
+            break;
+        }
+    }
+    return counts;
+}
+
+} // namespace zeq::findings

@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "findings/disk_identity.h"
+#include "support/findings_report.h"
+
+// The disk rules, one table per rule, with values just inside and just outside
+// each threshold in docs/findings.md: SMART PredictFailure "True" critical;
+// HealthStatus 1 warning, 2 critical; Win32_DiskDrive Status "Pred Fail"
+// critical, "Degraded"/"Error" warning; one finding per disk; Wear >= 80
+// warning, >= 95 critical, 0 nothing; temperature within 5 °C of a limit
+// between 50 and 100 °C, otherwise >= 70 °C (SSD, NVMe, unknown) or >= 55 °C
+// (hard disk); 0 unsupported; read/write error totals info only.
+namespace zeq::findings {
+namespace {
+
+using json = nlohmann::json;
+using test::describe;
+using test::FindingsReport;
+using test::withRule;
+
+std::optional<Severity> onlySeverity(const std::vector<Finding>& found) {
+    if (found.size() > 1) {
+        ADD_FAILURE() << "more than one finding:\n" << describe(found);
+    }
+    return found.empty() ? std::nullopt : std::optional(found.front().severity);
+}
+
+json text(const char* value) {
+    return value == nullptr ? json(nullptr) : json(value);
+}
+
+TEST(FindingsDisks, HealthBySource) {
+    struct Case {
+        const char* predictFailure; // SMART
+        const char* healthStatus;   // MSFT_PhysicalDisk
+        const char* status;         // Win32_DiskDrive
+        std::optional<Severity> expected;
+        std::size_t evidence;
+    };
+    const Case cases[] = {
+        {"False", "0", "OK", std::nullopt, 0},
+        {"True", "0", "OK", Severity::Critical, 1},
+        {"true", "0", "OK", std::nullopt, 0}, // Windows writes "True"
+        {"False", "1", "OK", Severity::Warning, 1},
+        {"False", "2", "OK", Severity::Critical, 1},
+        {"False", "5", "OK", std::nullopt, 0}, // unknown
+        {"False", "3", "OK", std::nullopt, 0},
+        {"False", "0", "Pred Fail", Severity::Critical, 1},
+        {"False", "0", "Degraded", Severity::Warning, 1},
+        {"False", "0", "Error", Severity::Warning, 1},
+        {"False", "0", nullptr, std::nullopt, 0},
+        {"False", "0", "Unknown", std::nullopt, 0},
+        {nullptr, nullptr, nullptr, std::nullopt, 0},
+        // Several sources saying the same of one disk: one finding, the worst severity.
+        {"True", "2", "Pred Fail", Severity::Critical, 3},
+        {"False", "1", "Pred Fail", Severity::Critical, 2},
+        {"False", "1", "Degraded", Severity::Warning, 2},
+    };
+    for (const Case& c : cases) {
+        FindingsReport report;
+        report.row(Section::PhysicalDisks, {{"Index", "0"},
+                                            {"Model", "WDC WD10EZEX-08WN4A0"},
+                                            {"SerialNumber", "WD-WCC6Y0ABCDEF"},
+                                            {"Status", text(c.status)}});
+        report.row(Section::DiskHealth, {{"FriendlyName", "WDC WD10EZEX-08WN4A0"},
+                                         {"SerialNumber", "WD-WCC6Y0ABCDEF"},
+                                         {"MediaType", "3"},
+                                         {"HealthStatus", text(c.healthStatus)}});
+        report.row(Section::Smart,
+                   {{"InstanceName", "IDE\\DiskWDC_WD10EZEX-08WN4A0_______________01.01A01\\"
+                                     "5&2f3a1b&0&0.0.0_0"},
+                    {"PredictFailure", text(c.predictFailure)},
+                    {"Reason", "0"}});
+        std::vector<Finding> found = withRule(report.findings(), "disk.health");
+        std::string label = std::string(c.predictFailure ? c.predictFailure : "null") + "/" +
+                            (c.healthStatus ? c.healthStatus : "null") + "/" +
+                            (c.status ? c.status : "null");
+        EXPECT_EQ(onlySeverity(found), c.expected) << label;
+        if (!found.empty()) {
+            EXPECT_EQ(found.front().evidence.size(), c.evidence) << label;
+            EXPECT_NE(found.front().title.find("«WDC WD10EZEX-08WN4A0»"), std::string::npos);
+        }
+    }
+}
+
+TEST(FindingsDisks, SourcesJoinOnlyWhereIdentifiersMatch) {
+    struct Case {
+        const char* what;
+        json drives;   // Discos físicos
+        json health;   // Salud de discos
+        json smart;    // SMART
+        json counters; // Fiabilidad de discos
+        std::size_t disks;
+    };
+    json drive0 = {{"Index", "0"},
+                   {"Model", "Samsung SSD 970 EVO Plus 500GB"},
+                   {"SerialNumber", "0025_3852_81B2_1C4D."}};
+    json drive1 = {{"Index", "1"},
+                   {"Model", "Samsung SSD 970 PRO 512GB"},
+                   {"SerialNumber", "S463NF0M123456A"}};
+    json smart970 = {
+        {"InstanceName", "SCSI\\Disk&Ven_NVMe&Prod_Samsung_SSD_970\\5&1b6e4a1&0&000000_0"}};
+    json zeros = {
+        {"Index", "0"}, {"Model", "Virtual Disk"}, {"SerialNumber", "0000_0000_0000_0000."}};
+    const Case cases[] = {
+        {"serial trimmed, case ignored",
+         json::array({{{"Index", "0"}, {"Model", "A"}, {"SerialNumber", "  ab12  "}}}),
+         json::array({{{"SerialNumber", "AB12"}}}), json::array(), json::array(), 1},
+        {"serials differ",
+         json::array({{{"Index", "0"}, {"Model", "A"}, {"SerialNumber", "AB12"}}}),
+         json::array({{{"SerialNumber", "AB13"}}}), json::array(), json::array(), 2},
+        {"placeholder serial", json::array({zeros}),
+         json::array({{{"SerialNumber", "0000_0000_0000_0000."}}}), json::array(), json::array(),
+         2},
+        {"counter by disk number", json::array({drive0, drive1}), json::array(), json::array(),
+         json::array({{{"DeviceId", "1"}}}), 2},
+        {"counter without a drive of that number", json::array({drive0}), json::array(),
+         json::array(), json::array({{{"DeviceId", "1"}}}), 2},
+        {"SMART product begins one model", json::array({drive0}), json::array(),
+         json::array({smart970}), json::array(), 1},
+        {"SMART product begins two models", json::array({drive0, drive1}), json::array(),
+         json::array({smart970}), json::array(), 3},
+        {"one SMART row, one drive", json::array({drive1}), json::array(),
+         json::array({{{"InstanceName", "SCSI\\Disk&Ven_&Prod_Other\\4&1&0_0"}}}), json::array(),
+         1},
+        {"one SMART row, two drives, no product", json::array({drive0, drive1}), json::array(),
+         json::array({{{"InstanceName", "SCSI\\Disk&Ven_&Prod_Other\\4&1&0_0"}}}), json::array(),
+         3},
+    };
+    for (const Case& c : cases) {
+        FindingsReport report;
+        report.rows(Section::PhysicalDisks, c.drives)
+            .rows(Section::DiskHealth, c.health)
+            .rows(Section::Smart, c.smart)
+            .rows(Section::DiskReliability, c.counters);
+        ReportView view(report.json());
+        EXPECT_EQ(identifyDisks(view).size(), c.disks) << c.what;
+    }
+}
+
+TEST(FindingsDisks, SmartProductsFromInstanceNames) {
+    using Products = std::vector<std::string>;
+    EXPECT_EQ(smartProducts("SCSI\\Disk&Ven_Samsung&Prod_SSD_860_EVO_500G\\4&2a3c5b9f&0&000000_0"),
+              (Products{"SAMSUNG SSD 860 EVO 500G", "SSD 860 EVO 500G"}));
+    EXPECT_EQ(smartProducts("SCSI\\Disk&Ven_&Prod_ST2000DM008-2FR1\\4&3a1f2c9d&0&020000_0"),
+              (Products{"ST2000DM008-2FR1", "ST2000DM008-2FR1"}));
+    EXPECT_EQ(
+        smartProducts("IDE\\DiskST1000DM003-1ER162______________________CC45____\\5&1&0&0.0.0_0"),
+        (Products{"ST1000DM003-1ER162"}));
+    EXPECT_EQ(smartProducts(""), Products{});
+    EXPECT_EQ(smartProducts("USBSTOR\\Disk&Ven_SanDisk"), Products{});
+}
+
+TEST(FindingsDisks, Wear) {
+    struct Case {
+        const char* wear;
+        std::optional<Severity> expected;
+    };
+    const Case cases[] = {
+        {"0", std::nullopt},         {"1", std::nullopt},         {"79", std::nullopt},
+        {"80", Severity::Warning},   {"94", Severity::Warning},   {"95", Severity::Critical},
+        {"100", Severity::Critical}, {"255", Severity::Critical}, {"256", std::nullopt},
+        {nullptr, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        FindingsReport report;
+        report.row(Section::PhysicalDisks, {{"Index", "0"}, {"Model", "KINGSTON SA400S37240G"}});
+        report.row(Section::DiskReliability, {{"DeviceId", "0"}, {"Wear", text(c.wear)}});
+        EXPECT_EQ(onlySeverity(withRule(report.findings(), "disk.wear")), c.expected)
+            << (c.wear ? c.wear : "null");
+    }
+}
+
+TEST(FindingsDisks, Temperature) {
+    struct Case {
+        const char* temperature;
+        const char* limit;     // TemperatureMax
+        const char* mediaType; // MSFT_PhysicalDisk: 3 HDD, 4 SSD, 0 unknown; null: no row
+        const char* busType;
+        bool warns;
+    };
+    const Case cases[] = {
+        // A drive's limit between 50 and 100 °C: within 5 °C of it.
+        {"64", "70", "4", "11", false},
+        {"65", "70", "4", "11", true},
+        {"70", "70", "4", "11", true},
+        {"44", "50", "3", "11", false},
+        {"45", "50", "3", "11", true},
+        {"94", "100", "4", "17", false},
+        {"95", "100", "4", "17", true},
+        {"78", "84", "4", "17", false},
+        {"79", "84", "4", "17", true},
+        // No usable limit: 70 °C for SSD, NVMe and unknown media, 55 °C for hard disks.
+        {"69", "49", "4", "11", false},
+        {"70", "49", "4", "11", true},
+        {"69", "101", "4", "11", false},
+        {"70", "101", "4", "11", true},
+        {"54", "0", "3", "11", false},
+        {"55", "0", "3", "11", true},
+        {"69", nullptr, "0", "17", false},
+        {"70", nullptr, "0", "17", true},
+        {"69", nullptr, "0", "11", false},
+        {"70", nullptr, "0", "11", true},
+        {"69", nullptr, nullptr, nullptr, false},
+        {"70", nullptr, nullptr, nullptr, true},
+        {"60", nullptr, nullptr, nullptr, false},
+        // 0 is "not supported", whatever the limit; above 125 °C is not believed.
+        {"0", "70", "4", "11", false},
+        {"0", "0", "3", "11", false},
+        {"125", "0", "3", "11", true},
+        {"126", "0", "3", "11", false},
+    };
+    for (const Case& c : cases) {
+        FindingsReport report;
+        report.row(Section::PhysicalDisks,
+                   {{"Index", "0"}, {"Model", "Disco de prueba"}, {"SerialNumber", "SN-1"}});
+        if (c.mediaType != nullptr) {
+            report.row(
+                Section::DiskHealth,
+                {{"SerialNumber", "SN-1"}, {"MediaType", c.mediaType}, {"BusType", c.busType}});
+        }
+        report.row(
+            Section::DiskReliability,
+            {{"DeviceId", "0"}, {"Temperature", c.temperature}, {"TemperatureMax", text(c.limit)}});
+        std::vector<Finding> found = withRule(report.findings(), "disk.temperature");
+        EXPECT_EQ(onlySeverity(found), c.warns ? std::optional(Severity::Warning) : std::nullopt)
+            << c.temperature << " limit " << (c.limit ? c.limit : "null") << " media "
+            << (c.mediaType ? c.mediaType : "none") << " bus " << (c.busType ? c.busType : "none");
+    }
+}
+
+TEST(FindingsDisks, CountersJoinOnlyTheirOwnDisk) {
+    // The hard disk's counters carry DeviceId 5, a number no drive has: its
+    // media type is unknown, so 60 °C is below the 70 °C threshold.
+    FindingsReport report;
+    report.row(Section::PhysicalDisks, {{"Index", "0"}, {"Model", "HDD"}, {"SerialNumber", "H1"}});
+    report.row(Section::DiskHealth, {{"SerialNumber", "H1"}, {"MediaType", "3"}});
+    report.row(Section::DiskReliability, {{"DeviceId", "5"}, {"Temperature", "60"}});
+    EXPECT_TRUE(withRule(report.findings(), "disk.temperature").empty());
+    report.rows(Section::DiskReliability,
+                json::array({{{"DeviceId", "0"}, {"Temperature", "60"}}}));
+    EXPECT_EQ(withRule(report.findings(), "disk.temperature").size(), 1u);
+}
+
+TEST(FindingsDisks, ErrorTotalsAreInfoOnly) {
+    struct Case {
+        const char* read;
+        const char* write;
+        std::size_t evidence; // 0: no finding
+    };
+    const Case cases[] = {
+        {"0", "0", 0},
+        {nullptr, nullptr, 0},
+        {"1", "0", 1},
+        {"0", "1", 1},
+        {"4", "9", 2},
+        {"4294967294", "0", 1},
+        {"4294967295", "0", 0}, // all bits set: "not reported"
+        {"18446744073709551615", "0", 0},
+        {"18446744073709551616", "0", 0},
+    };
+    for (const Case& c : cases) {
+        FindingsReport report;
+        report.row(Section::PhysicalDisks, {{"Index", "0"}, {"Model", "Disco"}});
+        report.row(Section::DiskReliability, {{"DeviceId", "0"},
+                                              {"ReadErrorsTotal", text(c.read)},
+                                              {"WriteErrorsTotal", text(c.write)}});
+        std::vector<Finding> found = withRule(report.findings(), "disk.errors");
+        ASSERT_EQ(found.size(), c.evidence == 0 ? 0u : 1u) << describe(found);
+        if (!found.empty()) {
+            EXPECT_EQ(found.front().severity, Severity::Info);
+            EXPECT_EQ(found.front().evidence.size(), c.evidence);
+        }
+    }
+}
+
+} // namespace
+} // namespace zeq::findings
