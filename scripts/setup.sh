@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ git python3 python3-jsonschema openssl
+  cmake make g++ git python3 python3-jsonschema openssl osslsigncode
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32 wine64 xvfb xauth imagemagick
   googletest libgtest-dev
