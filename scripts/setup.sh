@@ -9,6 +9,7 @@ packages=(
   wine wine32 wine64 xvfb xauth imagemagick
   googletest libgtest-dev
   libsqlite3-dev libssl-dev nlohmann-json3-dev libboost-dev nginx sqlite3 pkg-config
+  dpkg-dev curl
 )
 
 missing=()
