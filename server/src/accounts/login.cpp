@@ -26,7 +26,7 @@ LoginOutcome LoginDesk::attempt(std::string_view name, std::string_view password
         bool known = technicians_.exists(name);
         audit_.append(AuditEvent::LoginFailed, clock_(), known ? name : std::string_view(), {},
                       address);
-        return {LoginResult::Refused, {}, 0};
+        return {LoginResult::Refused, {}, throttle_.waitSeconds(address, name)};
     }
     throttle_.recordSuccess(address, name);
     audit_.append(AuditEvent::Login, clock_(), name, {}, address);

@@ -13,7 +13,8 @@ namespace zeq::accounts {
 
 enum class LoginResult {
     LoggedIn, // `session` holds the new session's identifier
-    Refused,  // a wrong password or an unknown name: the same answer for both
+    Refused,  // a wrong password or an unknown name: the same answer for both;
+              // `waitSeconds` before the next attempt will be checked
     TooSoon,  // checked nothing: try again after `waitSeconds`
 };
 

@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -23,6 +24,11 @@ class HashSlots {
         std::unique_lock<std::mutex> lock(mutex_);
         free_.wait(lock, [this] { return inUse_ < kConcurrentHashes; });
         ++inUse_;
+        peak_ = std::max(peak_, inUse_);
+    }
+    int peak() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return peak_;
     }
     void release() {
         {
@@ -36,6 +42,7 @@ class HashSlots {
     std::mutex mutex_;
     std::condition_variable free_;
     int inUse_ = 0;
+    int peak_ = 0;
 };
 
 HashSlots& slots() {
@@ -97,6 +104,10 @@ const std::string& decoyHash() {
         return hashPassword(password);
     }();
     return hash;
+}
+
+int mostHashesAtOnce() {
+    return slots().peak();
 }
 
 std::uint64_t verificationsSoFar() {

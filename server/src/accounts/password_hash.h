@@ -27,5 +27,7 @@ const std::string& decoyHash();
 // How many verifications the process has run, for tests that check that an
 // unknown name goes through the same work as a known one.
 std::uint64_t verificationsSoFar();
+// The most hashes and verifications the process has had running at once.
+int mostHashesAtOnce();
 
 } // namespace zeq::accounts
