@@ -39,19 +39,21 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// The new password, or the exit status when none was given.
-int withNewPassword(const std::string& name,
-                    const std::function<std::optional<std::string>(const std::string&)>& use,
-                    const char* done) {
+// Asks for a new password and hands it to `change`, which returns why it was
+// refused or nullopt; on success the audit gets `event`, and `done` is printed.
+int withNewPassword(AccountDatabase& database, const std::string& name,
+                    const std::function<std::optional<std::string>(const std::string&)>& change,
+                    AuditEvent event, const char* done) {
     std::optional<std::string> password = readNewPassword(name);
     if (!password) {
         return fail("no se ha leído ninguna contraseña");
     }
-    std::optional<std::string> problem = use(*password);
+    std::optional<std::string> problem = change(*password);
     wipe(*password);
     if (problem) {
         return fail(*problem);
     }
+    AuditLog(database).append(event, systemSeconds(), {}, name, {});
     std::printf(done, name.c_str());
     return 0;
 }
@@ -67,16 +69,9 @@ int addUser(AccountDatabase& database, const std::string& name) {
         return fail("ya existe una cuenta con ese nombre");
     }
     return withNewPassword(
-        name,
-        [&](const std::string& password) {
-            std::optional<std::string> problem = technicians.add(name, password);
-            if (!problem) {
-                AuditLog(database).append(AuditEvent::TechnicianAdded, systemSeconds(), {}, name,
-                                          {});
-            }
-            return problem;
-        },
-        "Creada la cuenta %s.\n");
+        database, name,
+        [&](const std::string& password) { return technicians.add(name, password); },
+        AuditEvent::TechnicianAdded, "Creada la cuenta %s.\n");
 }
 
 int changePassword(AccountDatabase& database, const std::string& name) {
@@ -85,15 +80,9 @@ int changePassword(AccountDatabase& database, const std::string& name) {
         return fail("no hay ninguna cuenta con el nombre " + sanitizeForLog(name, kMaxShownBytes));
     }
     return withNewPassword(
-        name,
-        [&](const std::string& password) {
-            std::optional<std::string> problem = technicians.changePassword(name, password);
-            if (!problem) {
-                AuditLog(database).append(AuditEvent::PasswordChanged, systemSeconds(), {}, name,
-                                          {});
-            }
-            return problem;
-        },
+        database, name,
+        [&](const std::string& password) { return technicians.changePassword(name, password); },
+        AuditEvent::PasswordChanged,
         "Cambiada la contraseña de %s; sus sesiones se han cerrado.\n");
 }
 
