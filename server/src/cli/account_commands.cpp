@@ -44,9 +44,10 @@ int fail(const std::string& message) {
 int withNewPassword(AccountDatabase& database, const std::string& name,
                     const std::function<std::optional<std::string>(const std::string&)>& change,
                     AuditEvent event, const char* done) {
-    std::optional<std::string> password = readNewPassword(name);
+    std::string unread;
+    std::optional<std::string> password = readNewPassword(name, unread);
     if (!password) {
-        return fail("no se ha leído ninguna contraseña");
+        return fail(unread);
     }
     std::optional<std::string> problem = change(*password);
     wipe(*password);

@@ -131,13 +131,14 @@ int showCommand(const CommandLine& line) {
 int deleteCommand(const CommandLine& line) {
     std::string code = receiptCodeArgument(line);
     ReportStore store(databasePath(line), ReportStore::Access::ReadWrite);
+    // Opened first: a deletion that cannot be audited does not happen.
+    accounts::AccountDatabase accounts(databasePath(line));
     if (!store.remove(code)) {
         std::fprintf(stderr, "zeq-server: no hay ningún informe con el código %s\n", code.c_str());
         return 1;
     }
     // The shell has no technician's name or address: the row says who by the
     // absence of both.
-    accounts::AccountDatabase accounts(databasePath(line));
     accounts::AuditLog(accounts).append(accounts::AuditEvent::ReportDeleted, systemSeconds(), {},
                                         code, {});
     std::printf("Borrado el informe %s.\n", code.c_str());

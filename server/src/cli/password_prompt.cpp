@@ -4,6 +4,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 
 namespace zeq {
@@ -15,27 +16,46 @@ namespace {
 // taken whole into memory.
 constexpr std::size_t kMaxLineBytes = 600;
 
+// The terminal's settings while echo is off, for the signal handler.
+termios savedTerminal{};
+
+// Ctrl-C (or a hang-up) at the prompt must not leave the terminal silent:
+// the settings come back before the signal does what it would have done.
+// tcsetattr is safe to call in a signal handler.
+void restoreTerminalAndRaise(int signal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 // Echo off for as long as the object lives, whatever path leaves the scope.
 class EchoOff {
   public:
-    explicit EchoOff(int fd) : fd_(fd) {
-        if (::tcgetattr(fd_, &saved_) == 0) {
-            termios quiet = saved_;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
+    EchoOff() {
+        if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0) {
+            return;
         }
+        for (int signal : kInterruptions) {
+            std::signal(signal, restoreTerminalAndRaise);
+        }
+        termios quiet = savedTerminal;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
     }
     ~EchoOff() {
         if (active_) {
-            ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+        }
+        for (int signal : kInterruptions) {
+            std::signal(signal, SIG_DFL);
         }
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
   private:
-    int fd_;
-    termios saved_{};
     bool active_ = false;
 };
 
@@ -68,7 +88,7 @@ std::optional<std::string> askQuietly(const char* prompt) {
     std::fflush(stderr);
     std::optional<std::string> line;
     {
-        EchoOff echoOff(STDIN_FILENO);
+        EchoOff echoOff;
         line = readLine();
     }
     std::fputs("\n", stderr);
@@ -82,7 +102,8 @@ void wipe(std::string& text) {
     text.clear();
 }
 
-std::optional<std::string> readNewPassword(const std::string& accountName) {
+std::optional<std::string> readNewPassword(const std::string& accountName, std::string& problem) {
+    problem = "no se ha leído ninguna contraseña";
     if (!::isatty(STDIN_FILENO)) {
         return readLine();
     }
@@ -98,7 +119,7 @@ std::optional<std::string> readNewPassword(const std::string& accountName) {
     }
     if (!same) {
         wipe(*first);
-        std::fprintf(stderr, "zeq-server: las dos contraseñas no coinciden\n");
+        problem = "las dos contraseñas no coinciden";
         return std::nullopt;
     }
     return first;
