@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64-i686
   wine wine32 wine64 xvfb xauth imagemagick
   googletest libgtest-dev
-  libsqlite3-dev libssl-dev nlohmann-json3-dev libboost-dev nginx sqlite3 pkg-config
+  libsqlite3-dev libssl-dev libsodium-dev nlohmann-json3-dev libboost-dev nginx sqlite3 pkg-config
   dpkg-dev curl
 )
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "accounts/audit_log.h"
 #include "base/file_path.h"
 #include "findings/text_report.h"
 #include "store/receipt_code.h"
@@ -27,6 +28,14 @@ constexpr const char* kUsage =
   show CÓDIGO --text         Lo que hay que revisar y todas las secciones, en texto legible.
   delete CÓDIGO              Borra un informe antes de su plazo.
   purge --older-than DÍAS    Borra los informes recibidos hace más de DÍAS días.
+  user add NOMBRE            Crea una cuenta de técnico para la consola; pide la
+                             contraseña dos veces (o la lee de la entrada estándar
+                             cuando no es un terminal).
+  user list                  Lista las cuentas.
+  user passwd NOMBRE         Cambia la contraseña de una cuenta y cierra sus sesiones.
+  user remove NOMBRE         Borra una cuenta y cierra sus sesiones.
+  audit                      Escribe el registro de auditoría: entradas, cambios de
+                             cuentas e informes vistos, descargados o borrados.
 
 Opciones comunes:
   --db RUTA                  Base de datos (por omisión /var/lib/zeq-server/reports.db).
@@ -63,17 +72,16 @@ Opciones de serve:
   --operator NOMBRE          Nombre del técnico para la página de privacidad.
 )";
 
+// A command that checks its own arguments.
+constexpr std::size_t kAnyArguments = static_cast<std::size_t>(-1);
+
 struct Command {
     const char* name;
     std::set<std::string> options;
-    std::size_t arguments;
+    std::size_t arguments; // or kAnyArguments
     std::function<int(const CommandLine&)> run;
     std::set<std::string> flags = {};
 };
-
-std::string databasePath(const CommandLine& line) {
-    return line.text("db", kDefaultDatabase);
-}
 
 std::string receiptCodeArgument(const CommandLine& line) {
     std::string code = line.arguments.at(0);
@@ -123,10 +131,16 @@ int showCommand(const CommandLine& line) {
 int deleteCommand(const CommandLine& line) {
     std::string code = receiptCodeArgument(line);
     ReportStore store(databasePath(line), ReportStore::Access::ReadWrite);
+    // Opened first: a deletion that cannot be audited does not happen.
+    accounts::AccountDatabase accounts(databasePath(line));
     if (!store.remove(code)) {
         std::fprintf(stderr, "zeq-server: no hay ningún informe con el código %s\n", code.c_str());
         return 1;
     }
+    // The shell has no technician's name or address: the row says who by the
+    // absence of both.
+    accounts::AuditLog(accounts).append(accounts::AuditEvent::ReportDeleted, systemSeconds(), {},
+                                        code, {});
     std::printf("Borrado el informe %s.\n", code.c_str());
     return 0;
 }
@@ -156,11 +170,17 @@ const std::vector<Command>& commandTable() {
         {"show", {"db"}, 1, showCommand, {"text"}},
         {"delete", {"db"}, 1, deleteCommand},
         {"purge", {"db", "older-than"}, 0, purgeCommand},
+        {"user", {"db"}, kAnyArguments, userCommand},
+        {"audit", {"db"}, 0, auditCommand},
     };
     return table;
 }
 
 } // namespace
+
+std::string databasePath(const CommandLine& line) {
+    return line.text("db", kDefaultDatabase);
+}
 
 std::string defaultSecretPath(const std::string& databasePath) {
     std::string directory = directoryOf(databasePath);
@@ -186,7 +206,7 @@ int runCommand(const std::vector<std::string>& args) {
             throw UsageError("orden desconocida: " + args[0]);
         }
         CommandLine line = parseCommandLine(args, command->options, command->flags);
-        if (line.arguments.size() != command->arguments) {
+        if (command->arguments != kAnyArguments && line.arguments.size() != command->arguments) {
             throw UsageError(std::string(command->name) + (command->arguments == 0
                                                                ? " no lleva argumentos"
                                                                : " necesita un código de recibo"));

@@ -88,8 +88,9 @@ Statement& Statement::bind(int index, std::int64_t value) {
 }
 
 Statement& Statement::bindText(int index, std::string_view value) {
-    if (sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT,
-                            SQLITE_UTF8) != SQLITE_OK) {
+    // An empty view may have no data at all, which SQLite would take for NULL.
+    if (sqlite3_bind_text64(stmt_, index, value.data() ? value.data() : "", value.size(),
+                            SQLITE_TRANSIENT, SQLITE_UTF8) != SQLITE_OK) {
         db_.fail("bind");
     }
     return *this;

@@ -140,11 +140,17 @@ std::string ServerProcess::log() const {
     return readFile(logPath_);
 }
 
-int runProgram(const std::vector<std::string>& args, std::string* out, std::string* err) {
+int runProgram(const std::vector<std::string>& args, std::string* out, std::string* err,
+               const std::string* input) {
     TempDir capture;
     std::string outPath = capture.file("out"), errPath = capture.file("err");
+    std::string inPath = capture.file("in");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (input != nullptr) {
+        std::ofstream(inPath, std::ios::binary) << *input;
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inPath.c_str(), O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),

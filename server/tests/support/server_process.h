@@ -42,8 +42,10 @@ class ServerProcess {
 double processCpuSeconds(pid_t pid);
 
 // Runs a command to its end; returns its exit status and fills the outputs.
+// Standard input is `input` when given (a file, so never a terminal), else the
+// caller's.
 int runProgram(const std::vector<std::string>& args, std::string* out = nullptr,
-               std::string* err = nullptr);
+               std::string* err = nullptr, const std::string* input = nullptr);
 
 std::string readFile(const std::string& path);
 
