@@ -65,7 +65,14 @@ dl.datos dd { margin: 0; overflow-wrap: anywhere; }
 table { border-collapse: collapse; font-size: .9em; margin: .4em 0; }
 th, td { border: 1px solid #ccd; padding: .25em .5em; text-align: left; vertical-align: top; }
 th { background: #eef2f8; }
-td { overflow-wrap: anywhere; min-width: 4em; }
+td { overflow-wrap: break-word; }
+table.ficha th { width: 16em; }
+form[role=search] { margin-bottom: 1em; }
+@media (max-width: 40em) {
+  dl.datos { grid-template-columns: 1fr; }
+  dl.datos dd { margin-bottom: .4em; }
+  table.ficha th { width: auto; }
+}
 .num { text-align: right; white-space: nowrap; }
 .paginas { display: flex; gap: 1em; margin: 1em 0; }
 @media print {
@@ -269,8 +276,24 @@ const json* sectionRows(const json& report, std::string_view title) {
     return nullptr;
 }
 
+// A section of one row (the machine, Windows, the BIOS...) as a card of
+// member and value, which reads better than one very wide row.
+Html cardTable(Section section, const json& row) {
+    Html body;
+    for (const auto& item : row.items()) {
+        body += element("tr", element("th", text(findings::plainText(item.key(), 80))) +
+                                  element("td", text(findings::readableValue(section, item.key(),
+                                                                             item.value()))));
+    }
+    return element("div", {{"class", "tabla"}},
+                   element("table", {{"class", "ficha"}}, element("tbody", body)));
+}
+
 // One column per member, in the order members first appear.
 Html rowsTable(Section section, const json& rows) {
+    if (rows.size() == 1 && rows[0].is_object()) {
+        return cardTable(section, rows[0]);
+    }
     std::vector<std::string> members;
     for (const json& row : rows) {
         if (!row.is_object()) {
