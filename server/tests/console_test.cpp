@@ -432,6 +432,10 @@ TEST_F(Console, DeletingAsksFirstAndIsAudited) {
     ASSERT_EQ(confirm.status, 200);
     EXPECT_NE(confirm.body.find("method=\"post\" action=\"/informe/" + code + "/borrar\""),
               std::string::npos);
+    // A HEAD is neither a view nor a download in the audit.
+    EXPECT_EQ(client_.request("HEAD", "/informe/" + code, browser.headers()).status, 200);
+    EXPECT_EQ(client_.request("HEAD", "/informe/" + code + "/descargar", browser.headers()).status,
+              200);
     EXPECT_EQ(browser.get("/informe/" + code).status, 200) << "a GET deletes nothing";
     ASSERT_EQ(browser.get("/informe/" + code + "/descargar").status, 200);
     HttpResponse deleted = browser.post("/informe/" + code + "/borrar",

@@ -1,7 +1,5 @@
 #include "console/console_service.h"
 
-#include <arpa/inet.h>
-
 #include <cctype>
 #include <map>
 #include <optional>
@@ -16,6 +14,7 @@
 #include "base/crypto.h"
 #include "base/request_log.h"
 #include "console/pages.h"
+#include "http/forwarded_for.h"
 #include "http/http_server.h"
 #include "store/receipt_code.h"
 #include "upload/collection_service.h"
@@ -148,12 +147,6 @@ std::optional<std::string> cookie(const RequestHead& head, std::string_view name
     return std::nullopt;
 }
 
-bool isIpAddress(const std::string& text) {
-    unsigned char buffer[sizeof(in6_addr)];
-    return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
-           inet_pton(AF_INET6, text.c_str(), buffer) == 1;
-}
-
 // A route of the report pages: "/informe/CODE", ".../descargar", ".../borrar".
 struct ReportRoute {
     std::string code;
@@ -244,16 +237,8 @@ struct ConsoleService::Pages : http::Application {
     }
 
     std::string clientAddress(const RequestHead& head) override {
-        std::size_t forwarded = head.count("X-Forwarded-For");
-        if (!usesTls() && forwarded > 0) {
-            std::string chain = head.value("X-Forwarded-For", forwarded - 1);
-            std::size_t comma = chain.rfind(',');
-            std::string last = trim(comma == std::string::npos ? chain : chain.substr(comma + 1));
-            if (isIpAddress(last)) {
-                return last;
-            }
-        }
-        return head.peerAddress;
+        std::string forwarded = usesTls() ? std::string() : http::forwardedClientAddress(head);
+        return forwarded.empty() ? head.peerAddress : forwarded;
     }
 
     Response refusal(int status) override {
@@ -401,9 +386,12 @@ struct ConsoleService::Pages : http::Application {
         if (route->action == "borrar") {
             return page(200, console::deletePage(who->visitor, *summary));
         }
+        bool get = head.method == "GET"; // a HEAD neither views nor downloads
         if (route->action == "descargar") {
-            audit.append(accounts::AuditEvent::ReportDownloaded, clock(), name, route->code,
-                         client);
+            if (get) {
+                audit.append(accounts::AuditEvent::ReportDownloaded, clock(), name, route->code,
+                             client);
+            }
             Response response;
             response.contentType = "application/json";
             response.body = std::move(*bytes);
@@ -413,7 +401,9 @@ struct ConsoleService::Pages : http::Application {
             addSecurityHeaders(response);
             return response;
         }
-        audit.append(accounts::AuditEvent::ReportViewed, clock(), name, route->code, client);
+        if (get) {
+            audit.append(accounts::AuditEvent::ReportViewed, clock(), name, route->code, client);
+        }
         return page(200, console::reportPage(who->visitor, *summary, *bytes));
     }
 

@@ -256,26 +256,6 @@ std::string sectionNote(const SectionView& view) {
                                     : "Nota: " + findings::plainText(view.errorText(), 300);
 }
 
-// The section's rows, found by name as the findings find them.
-const json* sectionRows(const json& report, std::string_view title) {
-    auto sections = report.find("sections");
-    if (sections == report.end() || !sections->is_array()) {
-        return nullptr;
-    }
-    for (const json& section : *sections) {
-        if (!section.is_object()) {
-            continue;
-        }
-        auto name = section.find("name");
-        if (name != section.end() && name->is_string() &&
-            name->get_ref<const json::string_t&>() == title) {
-            auto rows = section.find("rows");
-            return rows != section.end() && rows->is_array() ? &*rows : nullptr;
-        }
-    }
-    return nullptr;
-}
-
 // A section of one row (the machine, Windows, the BIOS...) as a card of
 // member and value, which reads better than one very wide row.
 Html cardTable(Section section, const json& row) {
@@ -341,7 +321,7 @@ Html sectionsBlock(const json& report) {
         if (std::string note = sectionNote(sectionView); !note.empty()) {
             content += paragraph("nota", note);
         }
-        const json* rows = sectionRows(report, findings::sectionTitle(section));
+        const json* rows = sectionView.rows();
         if (rows != nullptr && rows->empty()) {
             content += element("p", text("Sin filas."));
         } else if (rows != nullptr) {
