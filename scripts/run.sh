@@ -61,7 +61,7 @@ trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null || true' EXIT
 sleep 1
 # A demo technician for the console, made once (the database exists once serve runs).
 demo_password=demo-consola-local
-if ! "$build/server/zeq-server" user list --db "$demo/reports.db" 2>/dev/null | grep -qw demo; then
+if ! "$build/server/zeq-server" user list --db "$demo/reports.db" 2>/dev/null | grep -q '^demo '; then
   printf '%s\n' "$demo_password" |
     "$build/server/zeq-server" user add demo --db "$demo/reports.db" >/dev/null
 fi

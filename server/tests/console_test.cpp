@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "accounts/audit_log.h"
+#include "console/report_listing.h"
 #include "support/findings_report.h"
 #include "support/http_client.h"
 #include "support/sample_report.h"
@@ -457,6 +458,49 @@ TEST_F(Console, DeletingAsksFirstAndIsAudited) {
     }
     EXPECT_EQ(events,
               (std::vector<std::string>{"report_viewed", "report_downloaded", "report_deleted"}));
+}
+
+TEST(ConsoleListing, NewestFirstFiftyAPageAndCodesHoweverTyped) {
+    test::TempDir dir;
+    int drawn = 0;
+    ReportStore store(dir.file("r.db"), ReportStore::Access::Service, [&drawn] {
+        char code[32];
+        std::snprintf(code, sizeof code, "ZEQ-0000-0000-%04X", ++drawn);
+        return std::string(code);
+    });
+    for (int i = 1; i <= 120; ++i) {
+        std::string id = test::reportIdFor(static_cast<unsigned long long>(i));
+        ASSERT_EQ(store.store(id, "{}", 1000 + i, "192.0.2.1").result, StoreResult::Stored);
+    }
+    console::ListingPage first = console::listReports(store, "", 0);
+    ASSERT_EQ(first.reports.size(), 50u);
+    EXPECT_TRUE(first.more);
+    EXPECT_EQ(first.reports.front().code, "ZEQ-0000-0000-0078"); // the 120th, newest
+    EXPECT_EQ(first.reports.back().code, "ZEQ-0000-0000-0047");
+    console::ListingPage last = console::listReports(store, "", 2);
+    ASSERT_EQ(last.reports.size(), 20u);
+    EXPECT_FALSE(last.more);
+    EXPECT_EQ(last.reports.back().code, "ZEQ-0000-0000-0001");
+    EXPECT_TRUE(console::listReports(store, "", 3).reports.empty());
+
+    struct Case {
+        std::string typed;
+        std::vector<std::string> codes;
+    };
+    const std::vector<Case> cases = {
+        {"zeq-0000-0000-0078", {"ZEQ-0000-0000-0078"}},
+        {"ZEQ000000000078", {"ZEQ-0000-0000-0078"}},
+        {" zeq 0000 0000 0078 ", {"ZEQ-0000-0000-0078"}},
+        {"0000 006e", {"ZEQ-0000-0000-006E"}},
+        {"0000-0000-0079", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> codes;
+        for (const ReportSummary& report : console::listReports(store, c.typed, 0).reports) {
+            codes.push_back(report.code);
+        }
+        EXPECT_EQ(codes, c.codes) << c.typed;
+    }
 }
 
 TEST(ConsoleSessions, AnExpiredSessionLeadsToTheLogin) {

@@ -462,6 +462,8 @@ struct ConsoleService::Pages : http::Application {
         std::string echo = accounts::isAccountName(name) ? name : std::string();
         switch (outcome.result) {
         case accounts::LoginResult::LoggedIn: {
+            // Expired sessions are deleted when used; those never used again go here.
+            sessions.forgetExpired();
             Response response = redirect("/");
             response.headers.push_back(
                 {"Set-Cookie", setCookie(head, sessionCookie(head), outcome.session, false)});
