@@ -73,7 +73,8 @@ form[role=search] { margin-bottom: 1em; }
   dl.datos dd { margin-bottom: .4em; }
   table.ficha th { width: auto; }
 }
-.num { text-align: right; white-space: nowrap; }
+.num, .codigo { white-space: nowrap; }
+.num { text-align: right; }
 .paginas { display: flex; gap: 1em; margin: 1em 0; }
 @media print {
   header, .acciones, form, .paginas { display: none; }
@@ -415,8 +416,9 @@ std::string listPage(const Visitor& visitor, const ListingPage& listing, std::st
         for (const ReportSummary& report : listing.reports) {
             rows +=
                 element("tr", element("td", text(utcTime(report.receivedAt))) +
-                                  element("td", element("a", {{"href", "/informe/" + report.code}},
-                                                        text(report.code))) +
+                                  element("td", {{"class", "codigo"}},
+                                          element("a", {{"href", "/informe/" + report.code}},
+                                                  text(report.code))) +
                                   element("td", {{"class", "num"}}, text(sizeText(report.size))) +
                                   element("td", text(report.clientAddress)));
         }
