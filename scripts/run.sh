@@ -7,7 +7,9 @@
 #                                  127.0.0.1:443 (its test CA trusted only in the
 #                                  build's Wine prefix), opens the tool's window
 #                                  (needs a display), and once the window is
-#                                  closed lists what the server stored and stops it.
+#                                  closed lists what the server stored and stops it;
+#                                  the technicians' console meanwhile on
+#                                  http://127.0.0.1:8081 with a demo account.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZEQ_BUILD_DIR:-$root/build}
@@ -52,9 +54,17 @@ cmake --build "$build/windows" --target zeq_trust_root -j "$(nproc)" >/dev/null
 "$root/scripts/wine-run.sh" "$prefix" "$build/windows/tests/zeq_trust_root.exe" \
   "$(WINEPREFIX=$prefix winepath -w "$demo/certs/ca.der" 2>/dev/null)"
 
-ZEQ_DEMO_DIR=$demo "$root/scripts/run-server.sh" 443 &
+console_port=8081
+ZEQ_DEMO_DIR=$demo "$root/scripts/run-server.sh" 443 --console-port "$console_port" &
 server=$!
 trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null || true' EXIT
 sleep 1
+# A demo technician for the console, made once (the database exists once serve runs).
+demo_password=demo-consola-local
+if ! "$build/server/zeq-server" user list --db "$demo/reports.db" 2>/dev/null | grep -q '^demo '; then
+  printf '%s\n' "$demo_password" |
+    "$build/server/zeq-server" user add demo --db "$demo/reports.db" >/dev/null
+fi
+echo "Consola: http://127.0.0.1:$console_port  (usuario demo, contraseña $demo_password)"
 "$root/scripts/wine-run.sh" "$prefix" "$exe" 2>/dev/null || true
 "$build/server/zeq-server" list --db "$demo/reports.db"

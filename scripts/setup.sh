@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev
   libsqlite3-dev libssl-dev libsodium-dev nlohmann-json3-dev libboost-dev nginx sqlite3 pkg-config
   dpkg-dev curl
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

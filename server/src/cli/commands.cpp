@@ -70,6 +70,18 @@ Opciones de serve:
   --min-free-disk-mb MIB     Espacio libre mínimo junto a la base de datos; por debajo,
                              los informes nuevos reciben 503 (por omisión 1024).
   --operator NOMBRE          Nombre del técnico para la página de privacidad.
+
+Consola de los técnicos (solo con --console-port; en su propio puerto, nunca en
+el de los informes):
+  --console-port PUERTO      Puerto de la consola (0: uno libre).
+  --console-address DIRECCIÓN
+                             Dirección de la consola (por omisión 127.0.0.1).
+  --console-cert FICHERO     Cadena de certificados PEM de la consola.
+  --console-key FICHERO      Clave privada PEM de la consola. Sin ellas: HTTP solo en
+                             una dirección local (demostración, o detrás de un proxy).
+  --session-idle-seconds S   Una sesión acaba tras S segundos sin uso (por omisión 28800).
+  --session-max-seconds S    Una sesión acaba S segundos después de entrar (por
+                             omisión 86400).
 )";
 
 // A command that checks its own arguments.
@@ -160,10 +172,31 @@ int purgeCommand(const CommandLine& line) {
 const std::vector<Command>& commandTable() {
     static const std::vector<Command> table = {
         {"serve",
-         {"db", "address", "port", "cert", "key", "secret", "retention-days", "head-timeout",
-          "read-timeout", "body-timeout", "max-connections-per-client", "max-connections",
-          "shutdown-timeout", "threads", "quota-reports", "quota-client-mb", "quota-total-mb",
-          "min-free-disk-mb", "operator"},
+         {"db",
+          "address",
+          "port",
+          "cert",
+          "key",
+          "secret",
+          "retention-days",
+          "head-timeout",
+          "read-timeout",
+          "body-timeout",
+          "max-connections-per-client",
+          "max-connections",
+          "shutdown-timeout",
+          "threads",
+          "quota-reports",
+          "quota-client-mb",
+          "quota-total-mb",
+          "min-free-disk-mb",
+          "operator",
+          "console-address",
+          "console-port",
+          "console-cert",
+          "console-key",
+          "session-idle-seconds",
+          "session-max-seconds"},
          0,
          serveCommand},
         {"list", {"db"}, 0, listCommand},

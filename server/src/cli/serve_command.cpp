@@ -7,9 +7,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "base/crypto.h"
+#include "console/console_service.h"
 #include "upload/collection_service.h"
 #include "cli/commands.h"
 #include "base/file_path.h"
@@ -69,14 +73,39 @@ ServiceSettings settingsFrom(const CommandLine& line) {
     return settings;
 }
 
+// The console is served only when --console-port is given: a server that
+// only collects reports opens no second port.
+std::optional<ConsoleSettings> consoleSettingsFrom(const CommandLine& line) {
+    if (!line.has("console-port")) {
+        return std::nullopt;
+    }
+    ConsoleSettings settings;
+    settings.address = line.text("console-address", settings.address);
+    settings.port = line.integer("console-port", settings.port, 0, 65535);
+    settings.certFile = line.text("console-cert", "");
+    settings.keyFile = line.text("console-key", "");
+    settings.sessionLimits.idleSeconds = line.integer(
+        "session-idle-seconds", int(settings.sessionLimits.idleSeconds), 1, 7 * 24 * 3600);
+    settings.sessionLimits.absoluteSeconds = line.integer(
+        "session-max-seconds", int(settings.sessionLimits.absoluteSeconds), 1, 7 * 24 * 3600);
+    settings.shutdownSeconds = line.integer("shutdown-timeout", settings.shutdownSeconds, 1, 3600);
+    return settings;
+}
+
+std::string urlOf(bool tls, const std::string& address, int port) {
+    bool ipv6 = address.find(':') != std::string::npos;
+    return std::string(tls ? "https://" : "http://") + (ipv6 ? "[" + address + "]" : address) +
+           ":" + std::to_string(port);
+}
+
 // Waits for SIGTERM, SIGINT or SIGHUP and stops the service. A signal that
 // arrives before the service listens is held until it does: stop() is a no-op
 // before. A second signal while requests drain ends the process at once; a
 // report is stored in one transaction, so none is left half-stored.
 class ShutdownOnSignal {
   public:
-    ShutdownOnSignal(CollectionService& service, const sigset_t& signals)
-        : service_(service), signals_(signals), thread_([this] { wait(); }) {}
+    ShutdownOnSignal(CollectionService& service, ConsoleService* console, const sigset_t& signals)
+        : service_(service), console_(console), signals_(signals), thread_([this] { wait(); }) {}
     ~ShutdownOnSignal() {
         finished_ = true;
         // Wakes the waiting thread if no signal came (the service ended by itself).
@@ -101,6 +130,9 @@ class ShutdownOnSignal {
             return;
         }
         service_.stop();
+        if (console_ != nullptr) {
+            console_->stop();
+        }
         sigwait(&signals_, &signal);
         if (!finished_) {
             writeLogLine("zeq-server: segunda señal, salida inmediata");
@@ -109,6 +141,7 @@ class ShutdownOnSignal {
     }
 
     CollectionService& service_;
+    ConsoleService* console_;
     sigset_t signals_;
     std::atomic<bool> finished_{false};
     std::thread thread_;
@@ -137,21 +170,44 @@ int serveCommand(const CommandLine& line) {
     ensureDirectoryOf(database);
     ReportStore store(database, ReportStore::Access::Service);
     ensureDirectoryOf(secretPath);
-    TokenAuthority tokens(loadOrCreateSecret(secretPath), systemSeconds);
+    std::vector<unsigned char> secret = loadOrCreateSecret(secretPath);
+    TokenAuthority tokens(secret, systemSeconds);
     CollectionService service(settings, store, tokens, systemSeconds);
     int port = service.bind();
 
+    // The console's forms are signed with a key of their own, derived from the
+    // secret so that an open form still works after a restart.
+    std::optional<ConsoleSettings> consoleSettings = consoleSettingsFrom(line);
+    std::unique_ptr<ConsoleService> console;
+    if (consoleSettings) {
+        Digest formKey = hmacSha256(secret, "console-forms");
+        console = std::make_unique<ConsoleService>(
+            *consoleSettings, store, database,
+            std::vector<unsigned char>(formKey.begin(), formKey.end()), systemSeconds);
+        int consolePort = console->bind();
+        writeLogLine("zeq-server: consola en " +
+                     urlOf(console->usesTls(), consoleSettings->address, consolePort));
+    }
+
     RetentionSweeper sweeper(store, settings.retentionDays, systemSeconds, kSweepInterval);
-    bool ipv6 = settings.address.find(':') != std::string::npos;
-    std::string host = ipv6 ? "[" + settings.address + "]" : settings.address;
-    writeLogLine(std::string("zeq-server: escuchando en ") +
-                 (service.usesTls() ? "https://" : "http://") + host + ":" + std::to_string(port) +
+    writeLogLine("zeq-server: escuchando en " + urlOf(service.usesTls(), settings.address, port) +
                  " (base de datos " + database + ", conservación " +
                  std::to_string(settings.retentionDays) + " días)");
     bool served;
     {
-        ShutdownOnSignal shutdown(service, signals);
+        ShutdownOnSignal shutdown(service, console.get(), signals);
+        std::thread consoleThread;
+        std::atomic<bool> consoleServed{true};
+        if (console) {
+            consoleThread = std::thread([&] { consoleServed = console->run(); });
+        }
         served = service.run();
+        if (console) {
+            // The upload side ended on its own: the console goes with it.
+            console->stop();
+            consoleThread.join();
+            served = served && consoleServed;
+        }
     }
     sweeper.stop();
     writeLogLine(served ? "zeq-server: detenido" : "zeq-server: error al aceptar conexiones");

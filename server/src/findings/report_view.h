@@ -95,6 +95,10 @@ class SectionView {
     }
     std::size_t size() const;
     RowView row(std::size_t index) const;
+    // The "rows" array itself, for showing every member; nullptr when Missing.
+    const nlohmann::json* rows() const {
+        return rows_;
+    }
 
     // Evidence from row `index`, member `member`, with its readable value.
     Evidence evidence(std::size_t index, std::string_view member, std::string value) const;

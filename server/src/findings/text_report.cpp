@@ -91,23 +91,6 @@ std::string sectionNote(const SectionView& view) {
                                                : "";
 }
 
-// The section's rows, found by name like the findings find them.
-const json* sectionRows(const json& report, std::string_view title) {
-    auto sections = report.find("sections");
-    if (sections == report.end() || !sections->is_array()) {
-        return nullptr;
-    }
-    for (const json& section : *sections) {
-        auto name = section.is_object() ? section.find("name") : section.end();
-        if (section.is_object() && name != section.end() && name->is_string() &&
-            name->get_ref<const json::string_t&>() == title) {
-            auto rows = section.find("rows");
-            return rows != section.end() && rows->is_array() ? &*rows : nullptr;
-        }
-    }
-    return nullptr;
-}
-
 std::string sectionsText(const json& report) {
     ReportView view(report);
     std::string text = "\nSECCIONES\n";
@@ -116,7 +99,7 @@ std::string sectionsText(const json& report) {
         SectionView sectionView = view.section(section);
         text += "\n== " + std::to_string(i + 1) + ". " + std::string(sectionTitle(section)) +
                 " ==\n" + sectionNote(sectionView);
-        const json* rows = sectionRows(report, sectionTitle(section));
+        const json* rows = sectionView.rows();
         if (rows != nullptr && rows->empty()) {
             text += "  (sin filas)\n";
         }

@@ -13,6 +13,7 @@
 #include "base/disk_space.h"
 #include "base/request_log.h"
 #include "base/text_shapes.h"
+#include "http/forwarded_for.h"
 #include "http/http_server.h"
 #include "upload/privacy_page.h"
 #include "upload/report_envelope.h"
@@ -106,21 +107,6 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
     return strcasecmp(a.c_str(), b) == 0;
 }
 
-bool isIpAddress(const std::string& text) {
-    unsigned char buffer[sizeof(in6_addr)];
-    return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
-           inet_pton(AF_INET6, text.c_str(), buffer) == 1;
-}
-
-std::string trim(const std::string& text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 } // namespace
 
 bool isLoopbackAddress(const std::string& address) {
@@ -141,18 +127,10 @@ struct CollectionService::Handlers : http::Application {
     std::atomic<std::int64_t> lastDiskWarning{INT64_MIN / 2};
 
     std::string clientAddress(const RequestHead& head) override {
-        // Behind the reverse proxy every peer is the proxy; it appends the real
-        // peer as the last X-Forwarded-For entry.
-        std::size_t forwarded = head.count("X-Forwarded-For");
-        if (!service.usesTls() && forwarded > 0) {
-            std::string chain = head.value("X-Forwarded-For", forwarded - 1);
-            std::size_t comma = chain.rfind(',');
-            std::string last = trim(comma == std::string::npos ? chain : chain.substr(comma + 1));
-            if (isIpAddress(last)) {
-                return last;
-            }
-        }
-        return head.peerAddress;
+        // Behind the reverse proxy every peer is the proxy.
+        std::string forwarded =
+            service.usesTls() ? std::string() : http::forwardedClientAddress(head);
+        return forwarded.empty() ? head.peerAddress : forwarded;
     }
 
     Response refusal(int status) override {

@@ -92,6 +92,17 @@ ServerProcess::~ServerProcess() {
     }
 }
 
+int ServerProcess::consolePort() const {
+    static const std::regex console("consola en https?://[^ ]*:([0-9]+)");
+    // The last one: a log may hold earlier runs of the server.
+    std::string text = readFile(logPath_);
+    int port = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), console), end; it != end; ++it) {
+        port = std::stoi((*it)[1]);
+    }
+    return port;
+}
+
 void ServerProcess::signal(int number) const {
     if (pid_ > 0) {
         ::kill(pid_, number);

@@ -19,6 +19,9 @@ class ServerProcess {
     int port() const {
         return port_;
     }
+    // The console's port, from its "consola en" line (logged before the
+    // upload listener's); 0 when the console is off.
+    int consolePort() const;
     pid_t pid() const {
         return pid_;
     }

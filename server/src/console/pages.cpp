@@ -1,0 +1,473 @@
+#include "console/pages.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "base/request_log.h"
+#include "console/html.h"
+#include "findings/findings.h"
+#include "findings/member_units.h"
+#include "findings/report_dates.h"
+#include "findings/report_text.h"
+#include "findings/report_view.h"
+#include "findings/units.h"
+
+namespace zeq::console {
+
+namespace {
+
+using json = nlohmann::json;
+using findings::Section;
+using findings::SectionState;
+using findings::SectionView;
+
+constexpr std::string_view kStyle = R"css(:root { color-scheme: light; }
+body { font: 16px/1.45 system-ui, sans-serif; margin: 0; color: #1b1b1b; background: #fff; }
+header { display: flex; flex-wrap: wrap; gap: .5em 1em; align-items: center;
+  padding: .6em 1em; background: #16325c; color: #fff; }
+header a { color: #fff; font-weight: bold; text-decoration: none; }
+header .quien { margin-left: auto; }
+header form { display: inline; }
+main { max-width: 72em; margin: 0 auto; padding: 1em; }
+h1 { font-size: 1.5em; margin: .2em 0 .6em; }
+h2 { font-size: 1.2em; margin: 1.4em 0 .4em; border-bottom: 1px solid #ccd; }
+h3 { font-size: 1em; margin: 0 0 .3em; }
+a { color: #0b4fa8; }
+button, input { font: inherit; }
+input[type=text], input[type=password], input[type=search] { padding: .4em; width: 100%;
+  max-width: 22em; box-sizing: border-box; border: 1px solid #889; border-radius: 3px; }
+button { padding: .4em 1em; border: 1px solid #16325c; background: #16325c; color: #fff;
+  border-radius: 3px; cursor: pointer; }
+header button { background: transparent; border-color: #fff; padding: .2em .6em; }
+button.peligro { background: #a4161a; border-color: #a4161a; }
+label { display: block; margin: .6em 0 .2em; }
+.aviso-pagina { padding: .6em .8em; border-left: 4px solid #a4161a; background: #fbeaea; }
+.nota { padding: .6em .8em; border-left: 4px solid #16325c; background: #eef2f8; }
+dl.datos { display: grid; grid-template-columns: max-content 1fr; gap: .2em 1em; }
+dl.datos dt { font-weight: bold; }
+dl.datos dd { margin: 0; overflow-wrap: anywhere; }
+.acciones { display: flex; flex-wrap: wrap; gap: .8em; margin: 1em 0; }
+.hallazgo { border: 1px solid #ccd; border-left-width: 6px; border-radius: 3px;
+  padding: .5em .8em; margin: .6em 0; break-inside: avoid; }
+.hallazgo.critico { border-left-color: #a4161a; }
+.hallazgo.aviso { border-left-color: #c77c02; }
+.hallazgo.info { border-left-color: #5a6b82; }
+.gravedad { font-size: .8em; font-weight: bold; text-transform: uppercase; padding: .1em .4em;
+  border-radius: 3px; color: #fff; background: #5a6b82; }
+.critico .gravedad { background: #a4161a; }
+.aviso .gravedad { background: #9a5d00; }
+.hallazgo ul { margin: .3em 0; padding-left: 1.2em; }
+.tabla { overflow-x: auto; }
+table { border-collapse: collapse; font-size: .9em; margin: .4em 0; }
+th, td { border: 1px solid #ccd; padding: .25em .5em; text-align: left; vertical-align: top; }
+th { background: #eef2f8; }
+td { overflow-wrap: break-word; }
+table.ficha th { width: 16em; }
+form[role=search] { margin-bottom: 1em; }
+@media (max-width: 40em) {
+  dl.datos { grid-template-columns: 1fr; }
+  dl.datos dd { margin-bottom: .4em; }
+  table.ficha th { width: auto; }
+}
+.num, .codigo { white-space: nowrap; }
+.num { text-align: right; }
+.paginas { display: flex; gap: 1em; margin: 1em 0; }
+@media print {
+  header, .acciones, form, .paginas { display: none; }
+  main { max-width: none; padding: 0; }
+  .tabla { overflow: visible; }
+  a { color: inherit; text-decoration: none; }
+}
+)css";
+
+constexpr std::string_view kIcon =
+    R"svg(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 16 16"><rect width="16" height="16" rx="3" fill="#16325c"/><path d="M4 4h8v2l-5 4h5v2H4v-2l5-4H4z" fill="#fff"/></svg>)svg";
+
+std::string document(std::string_view title, const Html& header, const Html& body) {
+    Html page = Html::literal("<!DOCTYPE html>\n<html lang=\"es\"><head><meta charset=\"utf-8\">"
+                              "<meta name=\"viewport\" content=\"width=device-width, "
+                              "initial-scale=1\"><title>") +
+                text(title) +
+                Html::literal(" · Consola de informes</title><link rel=\"stylesheet\" "
+                              "href=\"/estilo.css\"><link rel=\"icon\" type=\"image/svg+xml\" "
+                              "href=\"/icono.svg\"></head><body>") +
+                header + element("main", body) + Html::literal("</body></html>\n");
+    return page.str();
+}
+
+Html hiddenToken(std::string_view formToken) {
+    return voidElement("input",
+                       {{"type", "hidden"}, {"name", "token"}, {"value", std::string(formToken)}});
+}
+
+Html siteHeader(const Visitor& visitor) {
+    Html logout = element("form", {{"method", "post"}, {"action", "/salir"}},
+                          hiddenToken(visitor.formToken) +
+                              element("button", {{"type", "submit"}}, text("Salir")));
+    return element("header", element("a", {{"href", "/"}}, text("Informes")) +
+                                 element("span", {{"class", "quien"}}, text(visitor.technician)) +
+                                 logout);
+}
+
+Html plainHeader() {
+    return element("header", element("span", text("Consola de informes")));
+}
+
+std::string utcTime(std::int64_t seconds) {
+    return formatUtcTime(seconds) + " UTC";
+}
+
+std::string sizeText(std::int64_t bytes) {
+    return bytes < 0 ? std::string("?") : findings::formatBytes(static_cast<std::uint64_t>(bytes));
+}
+
+Html definition(std::string_view term, std::string_view value) {
+    return element("dt", text(term)) + element("dd", text(value));
+}
+
+Html paragraph(const char* cssClass, std::string_view message) {
+    return element("p", {{"class", cssClass}}, text(message));
+}
+
+// --- the report page ---
+
+std::string envelopeText(const json& report, const char* member) {
+    auto found = report.is_object() ? report.find(member) : report.end();
+    if (!report.is_object() || found == report.end() || !found->is_string()) {
+        return "(no disponible)";
+    }
+    return findings::plainText(found->get_ref<const json::string_t&>(), 80);
+}
+
+std::string collectedText(const json& report) {
+    if (!report.is_object()) {
+        return "(no disponible)";
+    }
+    std::optional<std::int64_t> at = findings::ReportView(report).collectedAt();
+    return at ? utcTime(*at) : envelopeText(report, "collected_at");
+}
+
+std::string elevatedText(const json& report) {
+    if (!report.is_object()) {
+        return "(no disponible)";
+    }
+    std::optional<bool> elevated = findings::ReportView(report).elevated();
+    return elevated == true ? "sí" : elevated == false ? "no" : "(no disponible)";
+}
+
+Html reportHeader(const ReportSummary& summary, const json& report) {
+    Html facts = definition("Recibido", utcTime(summary.receivedAt)) +
+                 definition("Recogido", collectedText(report)) +
+                 definition("report_id", envelopeText(report, "report_id")) +
+                 definition("Ejecutado como administrador", elevatedText(report)) +
+                 definition("Dirección del cliente", summary.clientAddress) +
+                 definition("Tamaño", sizeText(summary.size));
+    std::string base = "/informe/" + summary.code;
+    Html actions = element(
+        "div", {{"class", "acciones"}},
+        element("a", {{"href", base + "/descargar"}, {"download", ""}}, text("Descargar el JSON")) +
+            element("a", {{"href", base + "/borrar"}}, text("Borrar…")));
+    return element("h1", text("Informe " + summary.code)) +
+           element("dl", {{"class", "datos"}}, facts) + actions;
+}
+
+const char* severityClass(findings::Severity severity) {
+    switch (severity) {
+    case findings::Severity::Critical:
+        return "hallazgo critico";
+    case findings::Severity::Warning:
+        return "hallazgo aviso";
+    case findings::Severity::Info:
+        break;
+    }
+    return "hallazgo info";
+}
+
+Html findingBlock(const findings::Finding& finding) {
+    Html evidence;
+    for (const findings::Evidence& e : finding.evidence) {
+        std::string where = e.section + (e.row ? ", fila " + std::to_string(*e.row + 1) : "");
+        evidence += element("li", text(where + ", " + e.member + ": " + e.value));
+    }
+    Html block = element("h3", element("span", {{"class", "gravedad"}},
+                                       text(findings::severityLabel(finding.severity))) +
+                                   text(" " + finding.title));
+    if (!finding.evidence.empty()) {
+        block += element("ul", evidence);
+    }
+    if (!finding.advice.empty()) {
+        block += element("p", text("Qué hacer: " + finding.advice));
+    }
+    return element("article", {{"class", severityClass(finding.severity)}}, block);
+}
+
+Html findingsBlock(const std::vector<findings::Finding>& list) {
+    findings::FindingCounts counts = findings::countFindings(list);
+    Html block = element("h2", {{"id", "hallazgos"}}, text("Hallazgos")) +
+                 element("p", text(std::to_string(counts.critical) + " críticos, " +
+                                   std::to_string(counts.warning) + " avisos, " +
+                                   std::to_string(counts.info) + " informativos"));
+    if (list.empty()) {
+        block += element("p", text("Nada que señalar."));
+    }
+    for (const findings::Finding& finding : list) {
+        block += findingBlock(finding);
+    }
+    return block;
+}
+
+std::string hexCode(std::uint32_t code) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(code));
+    return buffer;
+}
+
+// A section's error member in words the technician can act on.
+std::string sectionNote(const SectionView& view) {
+    switch (view.state()) {
+    case SectionState::Missing:
+        return "El informe no trae esta sección, o no se puede leer.";
+    case SectionState::Unavailable: {
+        std::uint32_t code = view.hresult().value_or(0);
+        if (code == 0x80041003u || code == 0x80070005u) {
+            return "No se pudo leer: Windows denegó el acceso (" + hexCode(code) +
+                   "). Recoja el informe de nuevo ejecutando la herramienta como administrador.";
+        }
+        if (code == 0x8004100Eu || code == 0x80041010u) {
+            return "No se pudo leer: este Windows no tiene esa información (" + hexCode(code) +
+                   ").";
+        }
+        return "No se pudo leer: Windows respondió con un error (" +
+               (view.hresult() ? hexCode(code) : findings::plainText(view.errorText(), 300)) + ").";
+    }
+    case SectionState::Partial:
+        return "Listado incompleto: " + findings::plainText(view.errorText(), 300);
+    case SectionState::Unknown:
+        return "Nota del informe: " + (view.errorText().empty()
+                                           ? std::string("(no es un texto)")
+                                           : findings::plainText(view.errorText(), 300));
+    case SectionState::Complete:
+        break;
+    }
+    return view.errorText().empty() ? std::string()
+                                    : "Nota: " + findings::plainText(view.errorText(), 300);
+}
+
+// A section of one row (the machine, Windows, the BIOS...) as a card of
+// member and value, which reads better than one very wide row.
+Html cardTable(Section section, const json& row) {
+    Html body;
+    for (const auto& item : row.items()) {
+        body += element("tr", element("th", text(findings::plainText(item.key(), 80))) +
+                                  element("td", text(findings::readableValue(section, item.key(),
+                                                                             item.value()))));
+    }
+    return element("div", {{"class", "tabla"}},
+                   element("table", {{"class", "ficha"}}, element("tbody", body)));
+}
+
+// One column per member, in the order members first appear.
+Html rowsTable(Section section, const json& rows) {
+    if (rows.size() == 1 && rows[0].is_object()) {
+        return cardTable(section, rows[0]);
+    }
+    std::vector<std::string> members;
+    for (const json& row : rows) {
+        if (!row.is_object()) {
+            continue;
+        }
+        for (const auto& item : row.items()) {
+            if (std::find(members.begin(), members.end(), item.key()) == members.end()) {
+                members.push_back(item.key());
+            }
+        }
+    }
+    Html head = element("th", text("#"));
+    for (const std::string& member : members) {
+        head += element("th", text(findings::plainText(member, 80)));
+    }
+    Html body;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const json& row = rows[r];
+        Html cells = element("td", {{"class", "num"}}, text(std::to_string(r + 1)));
+        if (!row.is_object()) {
+            cells += element("td", text("(no es un objeto)"));
+        }
+        for (std::size_t m = 0; row.is_object() && m < members.size(); ++m) {
+            auto value = row.find(members[m]);
+            cells +=
+                element("td", text(value == row.end()
+                                       ? std::string()
+                                       : findings::readableValue(section, members[m], *value)));
+        }
+        body += element("tr", cells);
+    }
+    return element(
+        "div", {{"class", "tabla"}},
+        element("table", element("thead", element("tr", head)) + element("tbody", body)));
+}
+
+Html sectionsBlock(const json& report) {
+    findings::ReportView view(report);
+    Html block;
+    for (std::size_t i = 0; i < findings::kSectionCount; ++i) {
+        auto section = static_cast<Section>(i);
+        SectionView sectionView = view.section(section);
+        Html content = element("h2", text(std::to_string(i + 1) + ". " +
+                                          std::string(findings::sectionTitle(section))));
+        if (std::string note = sectionNote(sectionView); !note.empty()) {
+            content += paragraph("nota", note);
+        }
+        const json* rows = sectionView.rows();
+        if (rows != nullptr && rows->empty()) {
+            content += element("p", text("Sin filas."));
+        } else if (rows != nullptr) {
+            content += rowsTable(section, *rows);
+        }
+        block += element("section", {{"id", "seccion-" + std::to_string(i + 1)}}, content);
+    }
+    return block;
+}
+
+Html pageLink(std::string_view search, std::size_t page, const char* label) {
+    std::string href = "/?pagina=" + std::to_string(page + 1);
+    if (!search.empty()) {
+        std::string encoded;
+        for (char c : search) {
+            auto byte = static_cast<unsigned char>(c);
+            if (std::isalnum(byte) || c == '-' || c == '_' || c == '.') {
+                encoded += c;
+            } else {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", byte);
+                encoded += hex;
+            }
+        }
+        href += "&q=" + encoded;
+    }
+    return element("a", {{"href", href}}, text(label));
+}
+
+} // namespace
+
+std::string_view styleSheet() {
+    return kStyle;
+}
+
+std::string_view icon() {
+    return kIcon;
+}
+
+std::string loginPage(std::string_view formToken, std::string_view message,
+                      std::string_view typedName) {
+    Html form =
+        element("form", {{"method", "post"}, {"action", "/entrar"}},
+                hiddenToken(formToken) + element("label", {{"for", "nombre"}}, text("Nombre")) +
+                    voidElement("input", {{"type", "text"},
+                                          {"id", "nombre"},
+                                          {"name", "nombre"},
+                                          {"value", std::string(typedName)},
+                                          {"autocomplete", "username"},
+                                          {"autocapitalize", "none"},
+                                          {"required", "required"}}) +
+                    element("label", {{"for", "clave"}}, text("Contraseña")) +
+                    voidElement("input", {{"type", "password"},
+                                          {"id", "clave"},
+                                          {"name", "clave"},
+                                          {"autocomplete", "current-password"},
+                                          {"required", "required"}}) +
+                    element("p", element("button", {{"type", "submit"}}, text("Entrar"))));
+    Html body = element("h1", text("Entrar"));
+    if (!message.empty()) {
+        body += paragraph("aviso-pagina", message);
+    }
+    return document("Entrar", plainHeader(), body + form);
+}
+
+std::string messagePage(std::string_view title, std::string_view message) {
+    return document(title, plainHeader(),
+                    element("h1", text(title)) + element("p", text(message)) +
+                        element("p", element("a", {{"href", "/"}}, text("Volver a los informes"))));
+}
+
+std::string listPage(const Visitor& visitor, const ListingPage& listing, std::string_view search,
+                     std::size_t page, std::string_view notice) {
+    Html body = element("h1", text("Informes"));
+    if (!notice.empty()) {
+        body += paragraph("nota", notice);
+    }
+    body += element("form", {{"method", "get"}, {"action", "/"}, {"role", "search"}},
+                    element("label", {{"for", "q"}}, text("Buscar por código de recibo")) +
+                        voidElement("input", {{"type", "search"},
+                                              {"id", "q"},
+                                              {"name", "q"},
+                                              {"value", std::string(search)},
+                                              {"placeholder", "ZEQ-1A2B-3C4D-5E6F"}}) +
+                        text(" ") + element("button", {{"type", "submit"}}, text("Buscar")));
+    if (listing.reports.empty()) {
+        body += element("p", text(search.empty() ? "No hay informes guardados."
+                                                 : "Ningún informe coincide con la búsqueda."));
+    } else {
+        Html rows;
+        for (const ReportSummary& report : listing.reports) {
+            rows +=
+                element("tr", element("td", text(utcTime(report.receivedAt))) +
+                                  element("td", {{"class", "codigo"}},
+                                          element("a", {{"href", "/informe/" + report.code}},
+                                                  text(report.code))) +
+                                  element("td", {{"class", "num"}}, text(sizeText(report.size))) +
+                                  element("td", text(report.clientAddress)));
+        }
+        body += element(
+            "div", {{"class", "tabla"}},
+            element("table", element("thead", element("tr", element("th", text("Recibido")) +
+                                                                element("th", text("Código")) +
+                                                                element("th", text("Tamaño")) +
+                                                                element("th", text("Cliente")))) +
+                                 element("tbody", rows)));
+    }
+    Html pages;
+    if (page > 0) {
+        pages += pageLink(search, page - 1, "← Más recientes");
+    }
+    if (listing.more) {
+        pages += pageLink(search, page + 1, "Más antiguos →");
+    }
+    if (!pages.str().empty()) {
+        body += element("nav", {{"class", "paginas"}}, pages);
+    }
+    return document("Informes", siteHeader(visitor), body);
+}
+
+std::string reportPage(const Visitor& visitor, const ReportSummary& report,
+                       std::string_view reportBytes) {
+    json parsed = findings::parseReport(reportBytes);
+    Html body = reportHeader(report, parsed);
+    if (!parsed.is_object()) {
+        body += findingsBlock(findings::findingsOfBytes(reportBytes));
+    } else {
+        body += findingsBlock(findings::findingsOf(parsed)) + sectionsBlock(parsed);
+    }
+    return document("Informe " + report.code, siteHeader(visitor), body);
+}
+
+std::string deletePage(const Visitor& visitor, const ReportSummary& report) {
+    std::string base = "/informe/" + report.code;
+    Html body = element("h1", text("¿Borrar el informe " + report.code + "?")) +
+                element("p", text("Recibido el " + utcTime(report.receivedAt) +
+                                  ". El informe se borra del servidor y no se puede recuperar; el "
+                                  "registro de auditoría conserva que lo borró usted.")) +
+                element("form", {{"method", "post"}, {"action", base + "/borrar"}},
+                        hiddenToken(visitor.formToken) +
+                            element("div", {{"class", "acciones"}},
+                                    element("button", {{"type", "submit"}, {"class", "peligro"}},
+                                            text("Borrar definitivamente")) +
+                                        element("a", {{"href", base}}, text("Cancelar"))));
+    return document("Borrar " + report.code, siteHeader(visitor), body);
+}
+
+} // namespace zeq::console

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "console/report_listing.h"
+
+namespace zeq::console {
+
+// The console's pages, server-rendered Spanish HTML without script. Every value
+// (from a report, the store or the request) is escaped by console/html.h.
+
+// Who is signed in, for the header of every page behind the login.
+struct Visitor {
+    std::string technician;
+    std::string formToken; // the anti-forgery token of the session's forms
+};
+
+std::string_view styleSheet();
+std::string_view icon(); // SVG
+
+// The login form; `message` (may be empty) says why it is shown again.
+std::string loginPage(std::string_view formToken, std::string_view message,
+                      std::string_view typedName);
+// A page that only says something (a refusal, a missing report).
+std::string messagePage(std::string_view title, std::string_view message);
+
+// `notice` (may be empty): what the last action did, e.g. a deletion.
+std::string listPage(const Visitor& visitor, const ListingPage& listing, std::string_view search,
+                     std::size_t page, std::string_view notice);
+// A stored report: the header, findings, then every section in readable units.
+std::string reportPage(const Visitor& visitor, const ReportSummary& report,
+                       std::string_view reportBytes);
+std::string deletePage(const Visitor& visitor, const ReportSummary& report);
+
+} // namespace zeq::console
