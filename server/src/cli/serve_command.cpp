@@ -14,6 +14,7 @@
 #include "cli/commands.h"
 #include "base/file_path.h"
 #include "base/request_log.h"
+#include "store/listing_filler.h"
 #include "store/retention_sweeper.h"
 #include "upload/secret_file.h"
 
@@ -142,6 +143,7 @@ int serveCommand(const CommandLine& line) {
     int port = service.bind();
 
     RetentionSweeper sweeper(store, settings.retentionDays, systemSeconds, kSweepInterval);
+    ListingFiller listingFiller(store, database);
     bool ipv6 = settings.address.find(':') != std::string::npos;
     std::string host = ipv6 ? "[" + settings.address + "]" : settings.address;
     writeLogLine(std::string("zeq-server: escuchando en ") +
@@ -153,6 +155,7 @@ int serveCommand(const CommandLine& line) {
         ShutdownOnSignal shutdown(service, signals);
         served = service.run();
     }
+    listingFiller.stop();
     sweeper.stop();
     writeLogLine(served ? "zeq-server: detenido" : "zeq-server: error al aceptar conexiones");
     return served ? 0 : 1;
