@@ -173,6 +173,23 @@ class ListingMigration : public ::testing::Test {
     std::vector<std::vector<std::string>> reportsBefore_, tokensBefore_;
 };
 
+TEST_F(ListingMigration, TheTechniciansCommandsLeaveItToTheService) {
+    for (ReportStore::Access access :
+         {ReportStore::Access::ReadOnly, ReportStore::Access::ReadWrite}) {
+        try {
+            ReportStore store(path(), access);
+            ADD_FAILURE() << "opened a database of the earlier version";
+        } catch (const StoreError& error) {
+            EXPECT_NE(std::string(error.what()).find("zeq-server serve"), std::string::npos)
+                << error.what();
+        }
+    }
+    EXPECT_THROW(ReportReader reader(path()), StoreError);
+    RawDatabase raw(path());
+    EXPECT_TRUE(raw.rows(kEveryReportColumn) == reportsBefore_);
+    EXPECT_EQ(raw.rows("PRAGMA user_version")[0][0], "1:1");
+}
+
 TEST_F(ListingMigration, OpeningKeepsEveryReportAndTokenByteForByte) {
     {
         ReportStore store(path(), ReportStore::Access::Service);

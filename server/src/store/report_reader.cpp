@@ -111,10 +111,7 @@ struct ReportReader::Statements {
 };
 
 ReportReader::ReportReader(const std::string& path) : db_(path, Database::Mode::ReadOnly) {
-    Statement version(db_, "PRAGMA user_version");
-    if (!version.step() || version.columnInt(0) != kReportSchemaVersion) {
-        throw StoreError(path + ": not a report database of this server");
-    }
+    requireCurrentSchema(db_, path);
     db_.exec(kReaderMemoryMap);
     statements_ = std::make_unique<Statements>(db_);
 }

@@ -177,6 +177,17 @@ std::int64_t schemaVersion(Database& db) {
 
 } // namespace
 
+void requireCurrentSchema(Database& db, const std::string& path) {
+    std::int64_t version = schemaVersion(db);
+    if (version >= 1 && version < kSchemaVersion) {
+        throw StoreError(path + ": base de datos de una versión anterior del servidor; el "
+                                "servicio (zeq-server serve) la actualiza al arrancar");
+    }
+    if (version != kSchemaVersion) {
+        throw StoreError(path + ": not a report database of this server");
+    }
+}
+
 struct ReportStore::Statements {
     explicit Statements(Database& db)
         : insertToken(db, "INSERT OR IGNORE INTO used_tokens(nonce, expires_at) VALUES(?, ?)"),
@@ -231,9 +242,7 @@ ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSour
             db_.exec("PRAGMA secure_delete = ON");
             db_.exec(kJournalSizeLimit);
         }
-        if (schemaVersion(db_) != kSchemaVersion) {
-            throw StoreError(path + ": not a report database of this server");
-        }
+        requireCurrentSchema(db_, path);
     }
     statements_ = std::make_unique<Statements>(db_);
 }

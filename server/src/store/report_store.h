@@ -19,6 +19,10 @@ namespace zeq {
 // 1: reports and used tokens. 2: the listing beside every report.
 inline constexpr int kReportSchemaVersion = 2;
 
+// Throws StoreError unless the database's schema is this server's: a database
+// of an earlier version gets a message saying that `serve` upgrades it.
+void requireCurrentSchema(Database& db, const std::string& path);
+
 // One stored report as the technician's listing shows it.
 struct ReportSummary {
     std::string code;
