@@ -1,5 +1,7 @@
 #include "store/listing_filler.h"
 
+#include <algorithm>
+
 #include "base/request_log.h"
 #include "findings/findings.h"
 #include "findings/report_overview.h"
@@ -31,8 +33,8 @@ std::int64_t fillListingBatch(ReportStore& store, ReportReader& reader, std::siz
 }
 
 ListingFiller::ListingFiller(ReportStore& store, std::string databasePath,
-                             std::chrono::milliseconds pause)
-    : store_(store), databasePath_(std::move(databasePath)), pause_(pause),
+                             std::chrono::milliseconds minimumPause)
+    : store_(store), databasePath_(std::move(databasePath)), minimumPause_(minimumPause),
       thread_([this] { run(); }) {}
 
 ListingFiller::~ListingFiller() {
@@ -59,10 +61,16 @@ void ListingFiller::run() {
     for (;;) {
         try {
             ReportReader reader(databasePath_);
-            std::int64_t written;
-            while ((written = fillListingBatch(store_, reader)) > 0) {
+            for (;;) {
+                auto start = std::chrono::steady_clock::now();
+                std::int64_t written = fillListingBatch(store_, reader);
+                if (written == 0) {
+                    break;
+                }
                 filled_ += written;
-                if (!pause(pause_)) {
+                auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start);
+                if (!pause(std::max(took, minimumPause_))) {
                     return;
                 }
             }

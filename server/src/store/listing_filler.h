@@ -25,12 +25,13 @@ std::int64_t fillListingBatch(ReportStore& store, ReportReader& reader,
 
 // Fills, on a thread of its own, the listings of reports stored by an
 // earlier version of the server or computed by older rules, a batch at a time
-// with a pause between batches, so that uploads go on meanwhile; ends when
-// none is left, on stop() or on destruction.
+// with a pause between batches as long as the batch took (at least
+// minimumPause), so that it takes at most about half of one core and uploads
+// go on meanwhile; ends when none is left, on stop() or on destruction.
 class ListingFiller {
   public:
     ListingFiller(ReportStore& store, std::string databasePath,
-                  std::chrono::milliseconds pause = std::chrono::milliseconds(20));
+                  std::chrono::milliseconds minimumPause = std::chrono::milliseconds(5));
     ~ListingFiller();
     ListingFiller(const ListingFiller&) = delete;
     ListingFiller& operator=(const ListingFiller&) = delete;
@@ -52,7 +53,7 @@ class ListingFiller {
 
     ReportStore& store_;
     std::string databasePath_;
-    std::chrono::milliseconds pause_;
+    std::chrono::milliseconds minimumPause_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;

@@ -50,6 +50,9 @@ CREATE TABLE IF NOT EXISTS used_tokens (
 CREATE INDEX IF NOT EXISTS used_tokens_expires_at ON used_tokens(expires_at);
 )sql";
 
+const char* const kSetSchemaVersion = "PRAGMA user_version = 2";
+static_assert(kSchemaVersion == 2, "kSetSchemaVersion names the version");
+
 // What the technician's list shows, one row per report, in a table of its own:
 // columns added to `reports` would sit after each report's bytes, and reading
 // them would walk every report's overflow pages. received_at and size are
@@ -59,9 +62,6 @@ CREATE INDEX IF NOT EXISTS used_tokens_expires_at ON used_tokens(expires_at);
 // apart so that no search typed in one line matches across two (one LIKE per
 // report instead of three: a search that finds little reads all of them). The
 // computed columns are NULL until rules_version says which rules computed them.
-const char* const kSetSchemaVersion = "PRAGMA user_version = 2";
-static_assert(kSchemaVersion == 2, "kSetSchemaVersion names the version");
-
 const char* const kListingSchema = R"sql(
 CREATE TABLE IF NOT EXISTS report_listing (
     code TEXT NOT NULL UNIQUE,
