@@ -12,6 +12,7 @@
 
 #include "base/crypto.h"
 #include "findings/findings.h"
+#include "findings/report_overview.h"
 #include "store/listing_filler.h"
 #include "store/report_reader.h"
 #include "store/report_store.h"
@@ -345,6 +346,59 @@ TEST(ListingOnStore, ANewReportIsListedWhenStored) {
     ASSERT_TRUE(failing && failing->critical && listed->critical);
     EXPECT_EQ(*failing->critical, *listed->critical + 1);
     EXPECT_EQ(failing->warning, listed->warning);
+}
+
+} // namespace
+} // namespace zeq
+
+namespace zeq {
+namespace {
+
+TEST(ListingOfHostileReports, IdentityIsPlainTextOrAbsentAndNothingThrows) {
+    using nlohmann::json;
+    const std::string longText(5000, 'A');
+    struct Case {
+        const char* name;
+        json value;
+        std::optional<std::string> shown; // as the manufacturer column holds it
+    };
+    const Case cases[] = {
+        {"missing", json(json::value_t::discarded), std::nullopt},
+        {"null", nullptr, std::nullopt},
+        {"number", 42, std::nullopt},
+        {"object", json::object({{"a", "b"}}), std::nullopt},
+        {"array", json::array({"Dell"}), std::nullopt},
+        {"markup", "<script>alert(1)</script>", "<script>alert(1)</script>"},
+        {"control characters", "Dell\x01\x1B[31m\r\nInc", "Dell\xEF\xBF\xBD\xEF\xBF\xBD[31m  Inc"},
+        {"long", longText, std::string(157, 'A') + "\xE2\x80\xA6"},
+    };
+    for (const Case& c : cases) {
+        test::FindingsReport report;
+        json computer = {{"Model", "X"}};
+        json identification = json::object();
+        if (!c.value.is_discarded()) {
+            computer["Manufacturer"] = c.value;
+            identification = {{"UUID", c.value}, {"IdentifyingNumber", c.value}};
+        }
+        report.row(Section::Computer, computer).row(Section::Identification, identification);
+        findings::ReportOverview overview;
+        std::string bytes = report.json().dump();
+        ASSERT_TRUE(nlohmann::json::accept(bytes)) << c.name;
+        ASSERT_NO_THROW(overview = findings::overviewOf(bytes)) << c.name;
+        EXPECT_EQ(overview.model, "X") << c.name;
+        EXPECT_EQ(overview.manufacturer, c.shown) << c.name;
+        EXPECT_FALSE(overview.machineUuid) << c.name;
+        EXPECT_EQ(overview.rulesVersion, findings::kRulesVersion) << c.name;
+    }
+    // Bytes that are no report at all.
+    for (const std::string& bytes : {std::string(), std::string("{"), std::string("[]"),
+                                     std::string("{\"sections\": 5}"), std::string("\xFF\xFE")}) {
+        findings::ReportOverview overview = findings::overviewOf(bytes);
+        EXPECT_FALSE(overview.manufacturer || overview.model || overview.serial ||
+                     overview.machineUuid || overview.windowsCaption)
+            << bytes;
+        EXPECT_EQ(overview.critical, 0) << bytes;
+    }
 }
 
 } // namespace
