@@ -145,10 +145,18 @@ TEST_F(ReportImport, OtherBytesUnderAStoredReportIdAreRefused) {
 
 class ImportCommand : public ReportImport {
   protected:
-    int run(const std::string& bytes, std::string* out, std::string* err) {
+    // Run as through sudo by `sudoUser`, or (empty) by this account directly.
+    int run(const std::string& bytes, std::string* out, std::string* err,
+            const std::string& sudoUser = "") {
         std::string file = dir_.file("informe-" + std::to_string(files_++) + ".json");
         std::ofstream(file, std::ios::binary) << bytes;
-        return test::runProgram({kBinary, "import", file, "--db", path()}, out, err);
+        std::string user = sudoUser.empty() ? "-u" : "SUDO_USER=" + sudoUser;
+        std::vector<std::string> args = {"/usr/bin/env", user};
+        if (sudoUser.empty()) {
+            args.push_back("SUDO_USER");
+        }
+        args.insert(args.end(), {kBinary, "import", file, "--db", path()});
+        return test::runProgram(args, out, err);
     }
     int files_ = 0;
 };
@@ -170,6 +178,13 @@ TEST_F(ImportCommand, PrintsTheCodeOnceStoredAndAgainForTheSameBytes) {
     EXPECT_EQ(out, code + "\n");
     EXPECT_NE(err.find("ya estaba guardado"), std::string::npos) << err;
     EXPECT_EQ(stored(), 1);
+}
+
+TEST_F(ImportCommand, ThroughSudoTheImportIsMarkedWithTheTechnician) {
+    std::string out, err;
+    ASSERT_EQ(run(test::sampleReport(test::newReportId()), &out, &err, "marta"), 0) << err;
+    std::string code = out.substr(0, kReceiptCodeLength);
+    EXPECT_EQ(ReportReader(path()).listed(code)->importedBy, "marta");
 }
 
 TEST_F(ImportCommand, RefusalsExitNonZeroWithASpanishMessage) {

@@ -5,6 +5,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 
@@ -89,8 +90,13 @@ std::string receiptCodeArgument(const CommandLine& line) {
     return *code;
 }
 
-// The Unix account running the command, recorded as who imported a report.
+// Who imported a report: the technician's commands run as the service's user
+// through sudo, so the account that ran sudo when there is one, else the
+// account running the command.
 std::string unixUserName() {
+    if (const char* sudoUser = std::getenv("SUDO_USER"); sudoUser != nullptr && *sudoUser) {
+        return sudoUser;
+    }
     if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_name) {
         return entry->pw_name;
     }

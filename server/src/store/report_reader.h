@@ -48,7 +48,7 @@ struct ListQuery {
     // for in manufacturer, model and serial number, ignoring ASCII case.
     std::string search;
     std::optional<ListCursor> after;  // the next page: older than this
-    std::optional<ListCursor> before; // the previous page: newer than this
+    std::optional<ListCursor> before; // the previous page: newer than this (unless after)
 };
 
 struct ListPage {
