@@ -4,9 +4,11 @@
 // rules.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -251,6 +253,34 @@ TEST_F(ListingMigration, TheBackgroundFillerListsEveryEarlierReport) {
     EXPECT_FALSE(garbage->manufacturer);
     EXPECT_FALSE(garbage->windowsCaption);
     // The reports themselves are still untouched.
+    EXPECT_TRUE(RawDatabase(path()).rows(kEveryReportColumn) == reportsBefore_);
+}
+
+TEST_F(ListingMigration, TheServiceUpgradesTheDatabaseAndListsEveryReportWhileItRuns) {
+    // A retention long enough to keep reports from the spring.
+    test::ServerProcess server({ZEQ_SERVER_BINARY, "serve", "--address", "127.0.0.1", "--port", "0",
+                                "--db", path(), "--retention-days", "3650"},
+                               dir_.file("server.log"));
+    ReportReader reader(path());
+    auto listedByTheseRules = [&] {
+        ListPage page = reader.list({});
+        return page.reports.size() == bodies_.size() &&
+               std::all_of(page.reports.begin(), page.reports.end(), [](const ListedReport& r) {
+                   return r.rulesVersion == findings::kRulesVersion;
+               });
+    };
+    for (int i = 0; i < 500 && !listedByTheseRules(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(listedByTheseRules()) << server.log();
+    EXPECT_EQ(reader.listed(codes_[0])->model, "OptiPlex 7050");
+    const std::string logged = "calculado el resumen de 6 informes guardados antes\n";
+    for (int i = 0; i < 500 && server.log().find(logged) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_NE(server.log().find(logged), std::string::npos) << server.log();
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.wait(), 0);
     EXPECT_TRUE(RawDatabase(path()).rows(kEveryReportColumn) == reportsBefore_);
 }
 

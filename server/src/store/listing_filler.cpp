@@ -71,6 +71,8 @@ void ListingFiller::run() {
                 auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::chrono::steady_clock::now() - start);
                 if (!pause(std::max(took, minimumPause_))) {
+                    writeLogLine("zeq-server: calculado el resumen de " + std::to_string(filled_) +
+                                 " informes guardados antes; el resto, al volver a arrancar");
                     return;
                 }
             }
