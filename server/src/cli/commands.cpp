@@ -1,8 +1,11 @@
 #include "cli/commands.h"
 
-#include <cctype>
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 
@@ -13,6 +16,7 @@
 #include "store/report_store.h"
 #include "base/request_log.h"
 #include "store/retention_sweeper.h"
+#include "upload/report_import.h"
 
 namespace zeq {
 
@@ -28,6 +32,8 @@ constexpr const char* kUsage =
   show CÓDIGO --text         Lo que hay que revisar y todas las secciones, en texto legible.
   delete CÓDIGO              Borra un informe antes de su plazo.
   purge --older-than DÍAS    Borra los informes recibidos hace más de DÍAS días.
+  import FICHERO             Guarda un informe enviado por otra vía (correo, USB),
+                             comprobado como una subida, y escribe su código.
   user add NOMBRE            Crea una cuenta de técnico para la consola; pide la
                              contraseña dos veces (o la lee de la entrada estándar
                              cuando no es un terminal).
@@ -93,17 +99,28 @@ struct Command {
     std::size_t arguments; // or kAnyArguments
     std::function<int(const CommandLine&)> run;
     std::set<std::string> flags = {};
+    const char* argument = "un código de recibo"; // what the one argument is
 };
 
 std::string receiptCodeArgument(const CommandLine& line) {
-    std::string code = line.arguments.at(0);
-    for (char& c : code) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    if (!isReceiptCode(code)) {
+    std::optional<std::string> code = receiptCodeFrom(line.arguments.at(0));
+    if (!code) {
         throw UsageError("código de recibo no válido: " + line.arguments.at(0));
     }
-    return code;
+    return *code;
+}
+
+// Who imported a report: the technician's commands run as the service's user
+// through sudo, so the account that ran sudo when there is one, else the
+// account running the command.
+std::string unixUserName() {
+    if (const char* sudoUser = std::getenv("SUDO_USER"); sudoUser != nullptr && *sudoUser) {
+        return sudoUser;
+    }
+    if (const passwd* entry = ::getpwuid(::geteuid()); entry != nullptr && entry->pw_name) {
+        return entry->pw_name;
+    }
+    return "uid " + std::to_string(::geteuid());
 }
 
 int listCommand(const CommandLine& line) {
@@ -169,6 +186,22 @@ int purgeCommand(const CommandLine& line) {
     return 0;
 }
 
+int importCommand(const CommandLine& line) {
+    std::string bytes = readReportFile(line.arguments.at(0));
+    ReportStore store(databasePath(line), ReportStore::Access::ReadWrite);
+    ImportOutcome outcome = importReport(store, bytes, unixUserName(), systemSeconds());
+    if (outcome.result != ImportResult::Stored && outcome.result != ImportResult::AlreadyStored) {
+        std::fprintf(stderr, "zeq-server: %s: %s\n", line.arguments.at(0).c_str(),
+                     outcome.message.c_str());
+        return 1;
+    }
+    if (outcome.result == ImportResult::AlreadyStored) {
+        std::fprintf(stderr, "zeq-server: %s\n", outcome.message.c_str());
+    }
+    std::printf("%s\n", outcome.code.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 const std::vector<Command>& commandTable() {
     static const std::vector<Command> table = {
         {"serve",
@@ -203,6 +236,7 @@ const std::vector<Command>& commandTable() {
         {"show", {"db"}, 1, showCommand, {"text"}},
         {"delete", {"db"}, 1, deleteCommand},
         {"purge", {"db", "older-than"}, 0, purgeCommand},
+        {"import", {"db"}, 1, importCommand, {}, "un fichero de informe"},
         {"user", {"db"}, kAnyArguments, userCommand},
         {"audit", {"db"}, 0, auditCommand},
     };
@@ -240,9 +274,10 @@ int runCommand(const std::vector<std::string>& args) {
         }
         CommandLine line = parseCommandLine(args, command->options, command->flags);
         if (command->arguments != kAnyArguments && line.arguments.size() != command->arguments) {
-            throw UsageError(std::string(command->name) + (command->arguments == 0
-                                                               ? " no lleva argumentos"
-                                                               : " necesita un código de recibo"));
+            throw UsageError(std::string(command->name) +
+                             (command->arguments == 0
+                                  ? " no lleva argumentos"
+                                  : " necesita " + std::string(command->argument)));
         }
         return command->run(line);
     } catch (const UsageError& error) {

@@ -18,6 +18,7 @@
 #include "cli/commands.h"
 #include "base/file_path.h"
 #include "base/request_log.h"
+#include "store/listing_filler.h"
 #include "store/retention_sweeper.h"
 #include "upload/secret_file.h"
 
@@ -190,6 +191,7 @@ int serveCommand(const CommandLine& line) {
     }
 
     RetentionSweeper sweeper(store, settings.retentionDays, systemSeconds, kSweepInterval);
+    ListingFiller listingFiller(store, database);
     writeLogLine("zeq-server: escuchando en " + urlOf(service.usesTls(), settings.address, port) +
                  " (base de datos " + database + ", conservación " +
                  std::to_string(settings.retentionDays) + " días)");
@@ -209,6 +211,7 @@ int serveCommand(const CommandLine& line) {
             served = served && consoleServed;
         }
     }
+    listingFiller.stop();
     sweeper.stop();
     writeLogLine(served ? "zeq-server: detenido" : "zeq-server: error al aceptar conexiones");
     return served ? 0 : 1;

@@ -17,7 +17,7 @@ namespace zeq {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = kReportSchemaVersion;
 // A 48-bit code collides with a stored one with negligible probability; a few
 // draws make a collision-caused failure practically impossible.
 constexpr int kCodeDraws = 8;
@@ -48,6 +48,53 @@ CREATE TABLE IF NOT EXISTS used_tokens (
     expires_at INTEGER NOT NULL
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS used_tokens_expires_at ON used_tokens(expires_at);
+)sql";
+
+const char* const kSetSchemaVersion = "PRAGMA user_version = 2";
+static_assert(kSchemaVersion == 2, "kSetSchemaVersion names the version");
+
+// What the technician's list shows, one row per report, in a table of its own:
+// columns added to `reports` would sit after each report's bytes, and reading
+// them would walk every report's overflow pages. received_at and size are
+// copied so that the list and its search read this table alone, stored in the
+// list's order so that a page, or a search through all of it, reads it in
+// sequence; search_text is what a text search looks through, the fields a line
+// apart so that no search typed in one line matches across two (one LIKE per
+// report instead of three: a search that finds little reads all of them). The
+// computed columns are NULL until rules_version says which rules computed them.
+const char* const kListingSchema = R"sql(
+CREATE TABLE IF NOT EXISTS report_listing (
+    code TEXT NOT NULL UNIQUE,
+    received_at INTEGER NOT NULL,
+    size INTEGER NOT NULL,
+    imported_by TEXT,
+    imported_at INTEGER,
+    manufacturer TEXT,
+    model TEXT,
+    serial TEXT,
+    machine_uuid TEXT,
+    windows_caption TEXT,
+    critical_count INTEGER,
+    warning_count INTEGER,
+    rules_version INTEGER,
+    search_text TEXT GENERATED ALWAYS AS (coalesce(manufacturer, '') || char(10) ||
+        coalesce(model, '') || char(10) || coalesce(serial, '')) STORED,
+    PRIMARY KEY (received_at, code)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS report_listing_uuid ON report_listing(machine_uuid);
+CREATE INDEX IF NOT EXISTS report_listing_serial ON report_listing(serial);
+CREATE INDEX IF NOT EXISTS report_listing_rules ON report_listing(rules_version);
+CREATE TRIGGER IF NOT EXISTS report_listing_follows_delete AFTER DELETE ON reports
+BEGIN
+    DELETE FROM report_listing WHERE code = old.code;
+END;
+)sql";
+
+// A database of the first version gets a listing row per stored report, to be
+// computed in the background; the reports themselves are not touched.
+const char* const kListExistingReports = R"sql(
+INSERT OR IGNORE INTO report_listing(code, received_at, size)
+    SELECT code, received_at, size FROM reports;
 )sql";
 
 Database::Mode databaseMode(ReportStore::Access access) {
@@ -111,12 +158,35 @@ const std::string& checkedPath(const std::string& path, ReportStore::Access acce
     return access == ReportStore::Access::Service ? requirePrivateDatabase(path) : path;
 }
 
+// The computed columns, from manufacturer to rules_version, at `first` on.
+Statement& bindOverview(Statement& statement, int first, const findings::ReportOverview& overview) {
+    return statement.bindOptional(first, overview.manufacturer)
+        .bindOptional(first + 1, overview.model)
+        .bindOptional(first + 2, overview.serial)
+        .bindOptional(first + 3, overview.machineUuid)
+        .bindOptional(first + 4, overview.windowsCaption)
+        .bind(first + 5, overview.critical)
+        .bind(first + 6, overview.warning)
+        .bind(first + 7, overview.rulesVersion);
+}
+
 std::int64_t schemaVersion(Database& db) {
     Statement query(db, "PRAGMA user_version");
     return query.step() ? query.columnInt(0) : 0;
 }
 
 } // namespace
+
+void requireCurrentSchema(Database& db, const std::string& path) {
+    std::int64_t version = schemaVersion(db);
+    if (version >= 1 && version < kSchemaVersion) {
+        throw StoreError(path + ": base de datos de una versión anterior del servidor; el "
+                                "servicio (zeq-server serve) la actualiza al arrancar");
+    }
+    if (version != kSchemaVersion) {
+        throw StoreError(path + ": not a report database of this server");
+    }
+}
 
 struct ReportStore::Statements {
     explicit Statements(Database& db)
@@ -127,6 +197,14 @@ struct ReportStore::Statements {
                            "client_address, body) VALUES(?, ?, ?, ?, ?, ?, ?)"),
           list(db, "SELECT code, report_id, sha256, received_at, size, client_address FROM "
                    "reports ORDER BY received_at, code"),
+          insertListing(db, "INSERT INTO report_listing(code, received_at, size, imported_by, "
+                            "imported_at, manufacturer, model, serial, machine_uuid, "
+                            "windows_caption, critical_count, warning_count, rules_version) "
+                            "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+          updateListing(db, "UPDATE report_listing SET manufacturer = ?2, model = ?3, "
+                            "serial = ?4, machine_uuid = ?5, windows_caption = ?6, "
+                            "critical_count = ?7, warning_count = ?8, rules_version = ?9 "
+                            "WHERE code = ?1 AND (rules_version IS NULL OR rules_version < ?9)"),
           body(db, "SELECT sha256, body FROM reports WHERE code = ?"),
           remove(db, "DELETE FROM reports WHERE code = ?"),
           purge(db, "DELETE FROM reports WHERE code IN (SELECT code FROM reports WHERE "
@@ -134,8 +212,8 @@ struct ReportStore::Statements {
           forgetTokens(db, "DELETE FROM used_tokens WHERE nonce IN (SELECT nonce FROM "
                            "used_tokens WHERE expires_at < ?1 ORDER BY expires_at LIMIT ?2)") {}
 
-    Statement insertToken, findById, codeTaken, insertReport, list, body, remove, purge,
-        forgetTokens;
+    Statement insertToken, findById, codeTaken, insertReport, list, insertListing, updateListing,
+        body, remove, purge, forgetTokens;
 };
 
 ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSource codes)
@@ -154,7 +232,9 @@ ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSour
         if (version < kSchemaVersion) {
             Transaction transaction(db_);
             db_.exec(kSchema);
-            db_.exec("PRAGMA user_version = 1");
+            db_.exec(kListingSchema);
+            db_.exec(kListExistingReports);
+            db_.exec(kSetSchemaVersion);
             transaction.commit();
         }
     } else {
@@ -162,9 +242,7 @@ ReportStore::ReportStore(const std::string& path, Access access, ReceiptCodeSour
             db_.exec("PRAGMA secure_delete = ON");
             db_.exec(kJournalSizeLimit);
         }
-        if (schemaVersion(db_) != kSchemaVersion) {
-            throw StoreError(path + ": not a report database of this server");
-        }
+        requireCurrentSchema(db_, path);
     }
     statements_ = std::make_unique<Statements>(db_);
 }
@@ -181,8 +259,11 @@ bool ReportStore::consumeToken(std::string_view nonce, std::int64_t expiresAt) {
 
 StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body,
                                 std::int64_t receivedAt, std::string_view clientAddress,
-                                const AdmitNewReport& admitNew) {
+                                const AdmitNewReport& admitNew, const ImportMark* imported) {
     std::string digest = toHex(sha256(body));
+    // Parsing a report is the slow part: done before the lock, so that other
+    // uploads are not held behind it.
+    findings::ReportOverview overview = findings::overviewOf(body);
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction transaction(db_);
     {
@@ -202,8 +283,8 @@ StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body
     if (admitNew) {
         QuotaDecision decision = admitNew();
         if (!decision.admitted) {
-            return {StoreResult::OverQuota, {},
-                    std::max<std::int64_t>(decision.retryAfterSeconds, 1)};
+            return {
+                StoreResult::OverQuota, {}, std::max<std::int64_t>(decision.retryAfterSeconds, 1)};
         }
     }
     std::string code;
@@ -230,6 +311,16 @@ StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body
             .bindBlob(7, body)
             .step();
     }
+    {
+        Statement& insert = statements_->insertListing;
+        StatementUse use(insert);
+        insert.bindText(1, code)
+            .bind(2, receivedAt)
+            .bind(3, static_cast<std::int64_t>(body.size()))
+            .bindOptional(4, imported ? std::optional<std::string>(imported->by) : std::nullopt)
+            .bindOptional(5, imported ? std::optional<std::int64_t>(imported->at) : std::nullopt);
+        bindOverview(insert, 6, overview).step();
+    }
     transaction.commit();
     return {StoreResult::Stored, code};
 }
@@ -248,6 +339,21 @@ ReportSummary summaryFrom(const Statement& row) {
 }
 
 } // namespace
+
+std::int64_t ReportStore::updateOverviews(const std::vector<ComputedOverview>& overviews) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Transaction transaction(db_);
+    std::int64_t written = 0;
+    for (const ComputedOverview& computed : overviews) {
+        Statement& update = statements_->updateListing;
+        StatementUse use(update);
+        update.bindText(1, computed.code);
+        bindOverview(update, 2, computed.overview).step();
+        written += db_.changes();
+    }
+    transaction.commit();
+    return written;
+}
 
 std::vector<ReportSummary> ReportStore::list() {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -10,10 +10,18 @@
 #include <vector>
 
 #include "base/quota_decision.h"
+#include "findings/report_overview.h"
 #include "store/receipt_code.h"
 #include "store/sqlite_handle.h"
 
 namespace zeq {
+
+// 1: reports and used tokens. 2: the listing beside every report.
+inline constexpr int kReportSchemaVersion = 2;
+
+// Throws StoreError unless the database's schema is this server's: a database
+// of an earlier version gets a message saying that `serve` upgrades it.
+void requireCurrentSchema(Database& db, const std::string& path);
 
 // One stored report as the technician's listing shows it.
 struct ReportSummary {
@@ -36,6 +44,19 @@ struct StoreOutcome {
     StoreResult result;
     std::string code;                   // empty for Conflict and OverQuota
     std::int64_t retryAfterSeconds = 0; // OverQuota: when to try again (≥ 1)
+};
+
+// A report a technician brought in by hand (a file sent by e-mail or on a USB
+// stick) rather than one the tool uploaded: who and when.
+struct ImportMark {
+    std::string by;
+    std::int64_t at = 0;
+};
+
+// A listing computed again for a stored report (by the background filler).
+struct ComputedOverview {
+    std::string code;
+    findings::ReportOverview overview;
 };
 
 // Asked for a new report only (never for a retry or a conflict), inside the
@@ -64,9 +85,17 @@ class ReportStore {
     // stored under the same report_id. A report_id not stored yet is first
     // put to admitNew (when given): a retry of a stored report is answered
     // with its code without counting against any quota. admitNew runs under
-    // the store's lock: it must be quick and must not call the store.
+    // the store's lock: it must be quick and must not call the store. The
+    // listing (findings/report_overview.h) is computed before the lock is
+    // taken. An import mark is kept with a new report only.
     StoreOutcome store(std::string_view reportId, std::string_view body, std::int64_t receivedAt,
-                       std::string_view clientAddress, const AdmitNewReport& admitNew = {});
+                       std::string_view clientAddress, const AdmitNewReport& admitNew = {},
+                       const ImportMark* imported = nullptr);
+
+    // Writes listings computed again, in one short transaction; a listing
+    // already computed by the same or newer rules, or of a report deleted
+    // meanwhile, is left alone. Returns how many were written.
+    std::int64_t updateOverviews(const std::vector<ComputedOverview>& overviews);
 
     std::vector<ReportSummary> list();
     // The stored bytes, checked against their SHA-256. Throws StoreError when

@@ -104,6 +104,21 @@ Statement& Statement::bindBlob(int index, std::string_view value) {
     return *this;
 }
 
+Statement& Statement::bindNull(int index) {
+    if (sqlite3_bind_null(stmt_, index) != SQLITE_OK) {
+        db_.fail("bind");
+    }
+    return *this;
+}
+
+Statement& Statement::bindOptional(int index, const std::optional<std::string>& value) {
+    return value ? bindText(index, *value) : bindNull(index);
+}
+
+Statement& Statement::bindOptional(int index, const std::optional<std::int64_t>& value) {
+    return value ? bind(index, *value) : bindNull(index);
+}
+
 bool Statement::step() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) {
@@ -135,6 +150,18 @@ std::string_view Statement::columnBlob(int index) const {
     const void* data = sqlite3_column_blob(stmt_, index);
     std::size_t size = static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index));
     return data ? std::string_view(static_cast<const char*>(data), size) : std::string_view();
+}
+
+bool Statement::columnIsNull(int index) const {
+    return sqlite3_column_type(stmt_, index) == SQLITE_NULL;
+}
+
+std::optional<std::string> Statement::columnOptionalText(int index) const {
+    return columnIsNull(index) ? std::nullopt : std::optional<std::string>(columnText(index));
+}
+
+std::optional<std::int64_t> Statement::columnOptionalInt(int index) const {
+    return columnIsNull(index) ? std::nullopt : std::optional<std::int64_t>(columnInt(index));
 }
 
 Transaction::Transaction(Database& db) : db_(db) {

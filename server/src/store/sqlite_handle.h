@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,6 +52,10 @@ class Statement {
     Statement& bind(int index, std::int64_t value);
     Statement& bindText(int index, std::string_view value);
     Statement& bindBlob(int index, std::string_view value);
+    Statement& bindNull(int index);
+    // NULL when there is no value.
+    Statement& bindOptional(int index, const std::optional<std::string>& value);
+    Statement& bindOptional(int index, const std::optional<std::int64_t>& value);
 
     // True while a row is available; false when done.
     bool step();
@@ -59,6 +64,9 @@ class Statement {
     std::int64_t columnInt(int index) const;
     std::string columnText(int index) const;
     std::string_view columnBlob(int index) const;
+    bool columnIsNull(int index) const;
+    std::optional<std::string> columnOptionalText(int index) const;
+    std::optional<std::int64_t> columnOptionalInt(int index) const;
 
   private:
     Database& db_;
