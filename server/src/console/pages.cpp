@@ -171,12 +171,14 @@ std::string importedText(const ListedReport& report) {
 
 Html reportHeader(const ReadReport& stored, const json& report) {
     const ListedReport& listing = stored.listing;
-    Html facts = definition("Recibido", utcTime(listing.receivedAt)) +
-                 definition("Recogido", collectedText(report)) +
-                 definition("report_id", envelopeText(report, "report_id")) +
-                 definition("Ejecutado como administrador", elevatedText(report)) +
-                 definition("Dirección del cliente", stored.clientAddress) +
-                 definition("Tamaño", sizeText(listing.size));
+    Html facts =
+        definition("Recibido", utcTime(listing.receivedAt)) +
+        definition("Recogido", collectedText(report)) +
+        definition("report_id", envelopeText(report, "report_id")) +
+        definition("Ejecutado como administrador", elevatedText(report)) +
+        definition("Dirección del cliente",
+                   stored.clientAddress.empty() ? std::string("(ninguna)") : stored.clientAddress) +
+        definition("Tamaño", sizeText(listing.size));
     if (listing.importedBy) {
         facts += definition("Importado", importedText(listing));
     }
@@ -385,6 +387,12 @@ std::string countText(const std::optional<std::int64_t>& count) {
     return count ? std::to_string(*count) : std::string("?");
 }
 
+// Only counts above zero stand out.
+Html countCell(const std::optional<std::int64_t>& count, const char* standOut) {
+    return element("td", {{"class", count.value_or(0) > 0 ? standOut : "num"}},
+                   text(countText(count)));
+}
+
 Html codeCell(const ListedReport& report) {
     Html cell = element("a", {{"href", "/informe/" + report.code}}, text(report.code));
     if (report.importedBy) {
@@ -404,8 +412,7 @@ Html reportsTable(const std::vector<ListedReport>& reports) {
             element("td", text(utcTime(report.receivedAt))) + codeCell(report) +
                 element("td", text(machineText(report))) +
                 element("td", text(findings::plainText(report.windowsCaption.value_or(""), 80))) +
-                element("td", {{"class", "num critico"}}, text(countText(report.critical))) +
-                element("td", {{"class", "num aviso"}}, text(countText(report.warning))) +
+                countCell(report.critical, "num critico") + countCell(report.warning, "num aviso") +
                 element("td", {{"class", "num"}}, text(sizeText(report.size))));
     }
     Html head = element("th", text("Recibido")) + element("th", text("Código")) +
