@@ -781,8 +781,8 @@ TEST_F(ConsoleListing, ShowsTheMachineWindowsFindingsAndSizeOfEachReport) {
                                   std::regex("<p>([0-9]+) críticos, ([0-9]+) avisos, ")));
     // Counts above zero stand out.
     auto cell = [](const std::string& count, const char* standOut) {
-        return std::string("<td class=\"") + (count == "0" ? "num" : standOut) + "\">" + count +
-               "</td>";
+        return std::string("<td class=\"") + standOut + (count == "0" ? "" : " destaca") + "\">" +
+               count + "</td>";
     };
     EXPECT_NE(newest.find(cell(counts[1], "num critico") + cell(counts[2], "num aviso")),
               std::string::npos)

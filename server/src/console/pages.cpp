@@ -70,14 +70,20 @@ td { overflow-wrap: break-word; }
 table.ficha th { width: 16em; }
 form[role=search] { margin-bottom: 1em; }
 @media (max-width: 40em) {
+  table.informes thead { display: none; }
+  table.informes, table.informes tbody { display: block; }
+  table.informes tr { display: block; border: 1px solid #ccd; margin: 0 0 .5em; padding: .3em; }
+  table.informes td { display: inline-block; border: none; padding: .1em .4em; }
+  table.informes td.critico::before { content: "Críticos: "; }
+  table.informes td.aviso::before { content: "Avisos: "; }
   dl.datos { grid-template-columns: 1fr; }
   dl.datos dd { margin-bottom: .4em; }
   table.ficha th { width: auto; }
 }
 .num, .codigo { white-space: nowrap; }
 .num { text-align: right; }
-td.critico { color: #a4161a; font-weight: bold; }
-td.aviso { color: #9a5d00; font-weight: bold; }
+td.critico.destaca { color: #a4161a; font-weight: bold; }
+td.aviso.destaca { color: #9a5d00; font-weight: bold; }
 .importado { font-size: .8em; padding: .05em .4em; border: 1px solid #5a6b82; border-radius: 3px;
   color: #3a4b62; }
 .paginas { display: flex; gap: 1em; margin: 1em 0; }
@@ -388,8 +394,8 @@ std::string countText(const std::optional<std::int64_t>& count) {
 }
 
 // Only counts above zero stand out.
-Html countCell(const std::optional<std::int64_t>& count, const char* standOut) {
-    return element("td", {{"class", count.value_or(0) > 0 ? standOut : "num"}},
+Html countCell(const std::optional<std::int64_t>& count, const char* kind) {
+    return element("td", {{"class", std::string(kind) + (count.value_or(0) > 0 ? " destaca" : "")}},
                    text(countText(count)));
 }
 
@@ -420,9 +426,9 @@ Html reportsTable(const std::vector<ListedReport>& reports) {
                 element("th", {{"class", "num"}}, text("Críticos")) +
                 element("th", {{"class", "num"}}, text("Avisos")) +
                 element("th", {{"class", "num"}}, text("Tamaño"));
-    return element(
-        "div", {{"class", "tabla"}},
-        element("table", element("thead", element("tr", head)) + element("tbody", rows)));
+    return element("div", {{"class", "tabla"}},
+                   element("table", {{"class", "informes"}},
+                           element("thead", element("tr", head)) + element("tbody", rows)));
 }
 
 } // namespace
