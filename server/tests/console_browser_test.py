@@ -6,10 +6,14 @@ reports (one whose program names, models, device names and event sources hold
 markup), then, as the technician would: a page without a session leads to the
 login; logs in; finds the report by its code typed in lower case without
 hyphens; sees its findings; downloads the JSON and compares it with the stored
-bytes; deletes it; a form without its anti-forgery token is refused; repeated
+bytes; deletes it; a form without its anti-forgery token is refused; imports
+a saved report file through the form's file field, sees the same findings as
+for the same report uploaded, and importing it again leads to that report;
+repeated
 wrong passwords slow the next attempt; an expired session leads to the login.
 No dialog may open and the browser's console must stay free of errors.
-Screenshots of the list and of a report page go to the output folder.
+Screenshots of the list and of a report page go to the output folder; those
+named "-limpia" hold no hostile value.
 
 Usage: console_browser_test.py ZEQ_SERVER FIXTURES_DIR OUTPUT_DIR
 """
@@ -206,7 +210,7 @@ def main():
         check(driver.execute_script("return document.scripts.length") == 0, "the page has no script")
         check(driver.execute_script("return document.images.length") == 0,
               "no image element was made from the report")
-        check(len(driver.find_elements(By.CSS_SELECTOR, "main section h2")) == 26,
+        check(len(driver.find_elements(By.CSS_SELECTOR, "main section[id^=seccion-] h2")) == 26,
               "all 26 sections are shown")
         full_page_screenshot(driver, os.path.join(output, "console-report.png"), 1280)
         full_page_screenshot(driver, os.path.join(output, "console-report-phone.png"), 390)
@@ -248,6 +252,55 @@ def main():
                                capture_output=True, text=True).stdout
         check(all(code in line for line in audit.splitlines()[-3:]),
               "the audit records the report viewed, downloaded and deleted")
+
+        # A report the tool saved to a file because the upload failed, and the
+        # same machine's report uploaded: the import shows the same findings.
+        driver.get_log("browser")  # the refusals above were meant; only what follows counts
+        saved = json.loads(open(os.path.join(fixtures, "windows11_gaming_desktop.json"),
+                                encoding="utf-8").read())
+        saved["report_id"] = str(uuid.uuid4()).upper()
+        saved_path = os.path.join(work, "informe guardado.json")
+        with open(saved_path, "w", encoding="utf-8") as f:
+            json.dump(saved, f, ensure_ascii=False)
+        saved["report_id"] = str(uuid.uuid4()).upper()
+        uploaded_code = upload(upload_port, json.dumps(saved, ensure_ascii=False).encode("utf-8"))
+        driver.get(base + "/informe/" + uploaded_code)
+        uploaded_findings = [e.text for e in driver.find_elements(By.CSS_SELECTOR,
+                                                                 "article.hallazgo")]
+
+        def import_file():
+            driver.get(base + "/importar")
+            driver.find_element(By.ID, "informe").send_keys(saved_path)
+            driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]").click()
+            wait_until(driver, lambda d: "/informe/ZEQ-" in d.current_url)
+            return driver.current_url
+
+        first = import_file()
+        imported = re.search(r"/informe/(ZEQ-[0-9A-F-]{14})\?importado=nuevo$", first)
+        check(imported is not None, "the imported file leads to its new report: " + first)
+        imported_code = imported.group(1) if imported else ""
+        imported_findings = [e.text for e in driver.find_elements(By.CSS_SELECTOR,
+                                                                 "article.hallazgo")]
+        check(uploaded_findings != [] and imported_findings == uploaded_findings,
+              "the imported report shows the same findings as the uploaded one")
+        check("importado por ana el " in driver.find_element(By.TAG_NAME, "main").text,
+              "the report says who imported it")
+        check(imported_code != uploaded_code, "the import has a code of its own")
+        full_page_screenshot(driver, os.path.join(output, "console-report-limpia.png"), 1280)
+        again = import_file()
+        check(again == base + "/informe/" + imported_code + "?importado=ya",
+              "importing it again leads to the same report: " + again)
+        check("ya estaba guardado" in driver.find_element(By.TAG_NAME, "main").text,
+              "and says it was already stored")
+        driver.get(base + "/")
+        rows = driver.find_elements(By.CSS_SELECTOR, "main tbody tr")
+        check(len(rows) == 4, f"the list holds the two fixtures, the uploaded copy and the import: {len(rows)}")
+        check(any("importado" in row.text and imported_code in row.text for row in rows),
+              "the list marks the imported report")
+        full_page_screenshot(driver, os.path.join(output, "console-list-limpia.png"), 1280)
+        check(no_dialog(driver), "no dialog opened while importing")
+        errors = [entry for entry in driver.get_log("browser") if entry["level"] == "SEVERE"]
+        check(errors == [], f"the browser's console has no errors while importing: {errors}")
 
         # Wrong passwords from this address: the login page asks for a wait.
         second = start_browser(downloads)

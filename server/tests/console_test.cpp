@@ -5,13 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 #include <regex>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "accounts/audit_log.h"
-#include "console/report_listing.h"
+#include "store/report_store.h"
 #include "support/findings_report.h"
 #include "support/http_client.h"
 #include "support/sample_report.h"
@@ -44,6 +45,9 @@ std::string hostileReport() {
         json& rows = section["rows"];
         if (name == "Equipo" && !rows.empty()) {
             rows[0]["Model"] = kQuotes;
+            rows[0]["Manufacturer"] = kImage;
+        } else if (name == "Windows" && !rows.empty()) {
+            rows[0]["Caption"] = kScript;
         } else if (name == "Discos físicos" && !rows.empty()) {
             rows[0]["Model"] = kImage;
         } else if (name == "Dispositivos con errores") {
@@ -144,6 +148,41 @@ struct Browser {
         return answer;
     }
 };
+
+// The codes of a page's report lines, in order.
+std::vector<std::string> listedCodes(const std::string& body) {
+    static const std::regex line(
+        R"re(<td class="codigo"><a href="/informe/(ZEQ-[0-9A-Z-]{14})")re");
+    std::vector<std::string> codes;
+    for (std::sregex_iterator it(body.begin(), body.end(), line), end; it != end; ++it) {
+        codes.push_back((*it)[1]);
+    }
+    return codes;
+}
+
+// The target of the link with this rel ("next" or "prev"), unescaped; empty when there is none.
+std::string pageLink(const std::string& body, const std::string& rel) {
+    std::regex link("<a href=\"(/\\?[^\"]*)\" rel=\"" + rel + "\">");
+    std::smatch match;
+    if (!std::regex_search(body, match, link)) {
+        return {};
+    }
+    std::string href = match[1];
+    for (std::size_t at = href.find("&amp;"); at != std::string::npos; at = href.find("&amp;")) {
+        href.replace(at, 5, "&");
+    }
+    return href;
+}
+
+// The table line of one report on a list page.
+std::string listLine(const std::string& body, const std::string& code) {
+    std::size_t at = body.find("href=\"/informe/" + code + "\"");
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::size_t start = body.rfind("<tr>", at);
+    return body.substr(start, body.find("</tr>", at) - start);
+}
 
 std::vector<std::string> serveArgs(const test::TempDir& dir, std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {kBinary, "serve",          "--port",         "0",
@@ -412,7 +451,6 @@ TEST_F(Console, SearchFindsACodeHoweverItIsTyped) {
         {lower, true},
         {compact, true},
         {" " + spaced + " ", true},
-        {code_.substr(9, 4), true},
         {"ZEQ-FFFF-FFFF-FFFG", false},
         {"<script>", false},
     };
@@ -422,6 +460,181 @@ TEST_F(Console, SearchFindsACodeHoweverItIsTyped) {
         EXPECT_EQ(page.body.find("href=\"/informe/" + code_ + "\"") != std::string::npos, c.found)
             << c.typed;
         EXPECT_EQ(page.body.find("<script>"), std::string::npos);
+    }
+}
+
+// A multipart/form-data body as a browser sends the import form.
+const std::string kBoundary = "----zeqPruebaBoundary7MA4YWxkTrZu0gW";
+
+struct Part {
+    std::string name;
+    std::string fileName; // empty: a plain field
+    std::string content;
+};
+
+std::string multipartBody(const std::vector<Part>& parts) {
+    std::string body;
+    for (const Part& part : parts) {
+        body += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + part.name + "\"";
+        if (!part.fileName.empty()) {
+            body += "; filename=\"" + part.fileName + "\"\r\nContent-Type: application/json";
+        }
+        body += "\r\n\r\n" + part.content + "\r\n";
+    }
+    return body + "--" + kBoundary + "--\r\n";
+}
+
+HttpResponse postImport(Browser& browser, const std::string& body) {
+    test::HeaderList list = browser.headers();
+    list.push_back({"Content-Type", "multipart/form-data; boundary=" + kBoundary});
+    return browser.client.request("POST", "/importar", list, body);
+}
+
+TEST_F(Console, ImportingAFileIsCheckedLikeAnUpload) {
+    Browser browser{client_, {}, {}};
+    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
+    HttpResponse form = browser.get("/importar");
+    ASSERT_EQ(form.status, 200);
+    EXPECT_NE(form.body.find("enctype=\"multipart/form-data\""), std::string::npos);
+    EXPECT_NE(form.body.find("type=\"file\""), std::string::npos);
+    const std::string token = formToken(form.body);
+    ASSERT_FALSE(token.empty());
+
+    std::string largest = test::sampleReport(test::newReportId(), 2 * 1024 * 1024);
+    std::string tooLarge = test::sampleReport(test::newReportId(), 2 * 1024 * 1024 + 1);
+    std::string twice = test::sampleReport(test::newReportId());
+    json changed = json::parse(twice);
+    changed["client_version"] = "9.9.9";
+    std::string notUtf8 = test::sampleReport(test::newReportId());
+    notUtf8.insert(notUtf8.size() - 2, "\"x\":\"\xC3\x28\"");
+    notUtf8.insert(notUtf8.size() - 2, ",");
+    struct Case {
+        const char* what;
+        std::string file;
+        int status;
+        std::string says; // in the answer: the page reached or the message
+    };
+    const std::vector<Case> cases = {
+        {"empty", "", 422, "El informe"},
+        {"2 MiB exactly", largest, 303, "?importado=nuevo"},
+        {"one byte more", tooLarge, 422, "2 MiB"},
+        {"not UTF-8", notUtf8, 422, "UTF-8"},
+        {"not a report", "{\"hola\": 1}", 422, "informe"},
+        {"a report", twice, 303, "?importado=nuevo"},
+        {"the same again", twice, 303, "?importado=ya"},
+        {"the same id, other bytes", changed.dump(), 409, "mismo report_id"},
+    };
+    std::string firstCode;
+    for (const Case& c : cases) {
+        HttpResponse answer = postImport(
+            browser, multipartBody({{"token", "", token}, {"informe", "i.json", c.file}}));
+        EXPECT_EQ(answer.status, c.status) << c.what << ": " << answer.body.substr(0, 2000);
+        std::string where = answer.status == 303 ? answer.header("location") : answer.body;
+        EXPECT_NE(where.find(c.says), std::string::npos) << c.what << ": " << where.substr(0, 3000);
+        if (answer.status == 303) {
+            HttpResponse page = browser.get(answer.header("location"));
+            EXPECT_EQ(page.status, 200) << c.what;
+            EXPECT_NE(page.body.find("importado por ana el "), std::string::npos) << c.what;
+            if (c.file == twice) {
+                std::string code = answer.header("location").substr(9, 18);
+                if (firstCode.empty()) {
+                    firstCode = code;
+                } else {
+                    EXPECT_EQ(code, firstCode) << "the same report, not a second copy";
+                    EXPECT_NE(page.body.find("ya estaba guardado"), std::string::npos);
+                }
+            }
+        } else {
+            EXPECT_NE(answer.body.find("type=\"file\""), std::string::npos)
+                << c.what << ": the form again";
+        }
+    }
+
+    // Only the new report is in the audit, by whom it was imported.
+    accounts::AccountDatabase database(dir_->file("r.db"));
+    int imported = 0;
+    for (const accounts::AuditEntry& entry : accounts::AuditLog(database).entries()) {
+        if (entry.event == "report_imported") {
+            EXPECT_EQ(entry.technician, "ana");
+            imported += entry.subject == firstCode ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(imported, 1);
+}
+
+TEST_F(Console, TheImportFormTakesItsTokenAndOneFileOnly) {
+    Browser browser{client_, {}, {}};
+    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
+    const std::string token = formToken(browser.get("/importar").body);
+    const std::string report = test::sampleReport(test::newReportId());
+    struct Case {
+        const char* what;
+        std::string body;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"no token", multipartBody({{"informe", "i.json", report}}), 403},
+        {"a wrong token",
+         multipartBody({{"token", "", std::string(64, 'a')}, {"informe", "i.json", report}}), 403},
+        {"no file", multipartBody({{"token", "", token}}), 400},
+        {"the file as a field", multipartBody({{"token", "", token}, {"informe", "", report}}),
+         400},
+        {"a field of another name",
+         multipartBody({{"token", "", token}, {kScript, "i.json", report}}), 400},
+        {"a third part",
+         multipartBody({{"token", "", token}, {"informe", "i.json", report}, {"otro", "", "x"}}),
+         400},
+        {"two files",
+         multipartBody(
+             {{"token", "", token}, {"informe", "a.json", report}, {"informe", "b.json", report}}),
+         400},
+        {"no closing boundary",
+         "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"token\"\r\n\r\n" + token,
+         400},
+        {"not multipart", "token=" + token, 400},
+    };
+    for (const Case& c : cases) {
+        HttpResponse answer = postImport(browser, c.body);
+        EXPECT_EQ(answer.status, c.status) << c.what << ": " << answer.body.substr(0, 2000);
+        EXPECT_EQ(answer.body.find("<script>"), std::string::npos) << c.what;
+    }
+    // A hostile file name is neither needed nor shown.
+    HttpResponse stored = postImport(
+        browser, multipartBody({{"token", "", token},
+                                {"informe", kImage + "\\..\\..\\" + kScript + ".json", report}}));
+    ASSERT_EQ(stored.status, 303) << stored.body;
+    HttpResponse page = browser.get(stored.header("location"));
+    EXPECT_EQ(page.body.find("onerror"), std::string::npos);
+    EXPECT_EQ(page.body.find("<script>"), std::string::npos);
+
+    // Without a session the file is not read: the login.
+    Browser stranger{client_, {}, {}};
+    HttpResponse anonymous =
+        postImport(stranger, multipartBody({{"token", "", token}, {"informe", "i.json", report}}));
+    EXPECT_EQ(anonymous.status, 303);
+    EXPECT_EQ(anonymous.header("location"), "/entrar");
+    // Other forms keep their small limit.
+    HttpResponse large =
+        browser.post("/salir", formBody({{"token", token}, {"x", std::string(20000, 'a')}}));
+    EXPECT_EQ(large.status, 413);
+}
+
+TEST_F(Console, HostileValuesInTheListColumnsAreText) {
+    Browser browser{client_, {}, {}};
+    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
+    HttpResponse list = browser.get("/?q=" + code_);
+    ASSERT_EQ(list.status, 200);
+    std::string line = listLine(list.body, code_);
+    ASSERT_FALSE(line.empty());
+    EXPECT_NE(line.find("&lt;img src=x onerror=alert(1)&gt; Modelo &quot;con comillas&quot; y "
+                        "&#39;simples&#39; &amp; &lt;b&gt;negrita&lt;/b&gt;"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("&lt;script&gt;alert(&#39;programa&#39;)&lt;/script&gt;"),
+              std::string::npos)
+        << line;
+    for (const std::string& raw : {kScript, kImage, std::string("<b>")}) {
+        EXPECT_EQ(list.body.find(raw), std::string::npos) << raw;
     }
 }
 
@@ -460,46 +673,239 @@ TEST_F(Console, DeletingAsksFirstAndIsAudited) {
               (std::vector<std::string>{"report_viewed", "report_downloaded", "report_deleted"}));
 }
 
-TEST(ConsoleListing, NewestFirstFiftyAPageAndCodesHoweverTyped) {
-    test::TempDir dir;
-    int drawn = 0;
-    ReportStore store(dir.file("r.db"), ReportStore::Access::Service, [&drawn] {
-        char code[32];
-        std::snprintf(code, sizeof code, "ZEQ-0000-0000-%04X", ++drawn);
-        return std::string(code);
-    });
-    for (int i = 1; i <= 120; ++i) {
-        std::string id = test::reportIdFor(static_cast<unsigned long long>(i));
-        ASSERT_EQ(store.store(id, "{}", 1000 + i, "192.0.2.1").result, StoreResult::Stored);
+// The office desktop, as machine n: its own model, serial number and UUID
+// unless given.
+std::string machineReport(int n, const std::string& serial = "", const std::string& uuid = "") {
+    json report = json::parse(test::fixtureText("windows10_office_desktop.json"));
+    char ownSerial[32];
+    std::snprintf(ownSerial, sizeof ownSerial, "SERIE-%04d", n);
+    char ownUuid[64];
+    std::snprintf(ownUuid, sizeof ownUuid, "4C4C4544-0000-0000-0000-%012d", n);
+    report["report_id"] = test::reportIdFor(static_cast<unsigned long long>(n));
+    for (json& section : report["sections"]) {
+        json& rows = section["rows"];
+        if (rows.empty()) {
+            continue;
+        }
+        if (section["name"] == "Equipo") {
+            rows[0]["Model"] = "Modelo " + std::to_string(n);
+        } else if (section["name"] == "Identificación") {
+            rows[0]["IdentifyingNumber"] = serial.empty() ? ownSerial : serial;
+            rows[0]["UUID"] = uuid.empty() ? ownUuid : uuid;
+        } else if (section["name"] == "BIOS") {
+            rows[0]["SerialNumber"] = serial.empty() ? ownSerial : serial;
+        }
     }
-    console::ListingPage first = console::listReports(store, "", 0);
-    ASSERT_EQ(first.reports.size(), 50u);
-    EXPECT_TRUE(first.more);
-    EXPECT_EQ(first.reports.front().code, "ZEQ-0000-0000-0078"); // the 120th, newest
-    EXPECT_EQ(first.reports.back().code, "ZEQ-0000-0000-0047");
-    console::ListingPage last = console::listReports(store, "", 2);
-    ASSERT_EQ(last.reports.size(), 20u);
-    EXPECT_FALSE(last.more);
-    EXPECT_EQ(last.reports.back().code, "ZEQ-0000-0000-0001");
-    EXPECT_TRUE(console::listReports(store, "", 3).reports.empty());
+    return report.dump();
+}
 
+// Received a day ago, well within any retention: the base of the list's times.
+const std::int64_t kListBase = static_cast<std::int64_t>(std::time(nullptr)) - 86400;
+
+// 120 office desktops received one second apart under codes ZEQ-0000-0000-0001
+// to -0078 (hexadecimal), the newest imported by marta; machines 1 and 2 are
+// the same PC, 3 and 4 report only firmware placeholders.
+class ConsoleListing : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        test::ignoreBrokenPipes();
+        dir_ = new test::TempDir;
+        {
+            int drawn = 0;
+            ReportStore store(dir_->file("r.db"), ReportStore::Access::Service, [&drawn] {
+                char code[32];
+                std::snprintf(code, sizeof code, "ZEQ-0000-0000-%04X", ++drawn);
+                return std::string(code);
+            });
+            const std::string placeholderUuid = "03000200-0400-0500-0006-000700080009";
+            const std::string sameUuid = "4C4C4544-0000-0000-0000-000000000001";
+            ImportMark marta{"marta", 1700000000};
+            for (int i = 1; i <= 120; ++i) {
+                std::string body = i == 2 ? machineReport(2, "SERIE-0001", sameUuid)
+                                   : i <= 4 && i >= 3
+                                       ? machineReport(i, "To be filled by O.E.M.", placeholderUuid)
+                                       : machineReport(i);
+                StoreOutcome stored =
+                    store.store(test::reportIdFor(static_cast<unsigned long long>(i)), body,
+                                kListBase + i, "192.0.2.1", {}, i == 120 ? &marta : nullptr);
+                ASSERT_EQ(stored.result, StoreResult::Stored);
+            }
+        }
+        server_ = new test::ServerProcess(serveArgs(*dir_), dir_->file("server.log"));
+        addTechnician(*dir_, "ana");
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        delete dir_;
+    }
+
+    Browser signedIn() {
+        Browser browser{client_, {}, {}};
+        EXPECT_EQ(browser.login("ana", kPassword).status, 303);
+        return browser;
+    }
+
+    HttpClient client_{server_->consolePort(), ""};
+    static test::TempDir* dir_;
+    static test::ServerProcess* server_;
+};
+test::TempDir* ConsoleListing::dir_ = nullptr;
+test::ServerProcess* ConsoleListing::server_ = nullptr;
+
+TEST_F(ConsoleListing, ShowsTheMachineWindowsFindingsAndSizeOfEachReport) {
+    Browser browser = signedIn();
+    HttpResponse list = browser.get("/");
+    ASSERT_EQ(list.status, 200);
+    for (const char* heading :
+         {"Recibido", "Código", "Equipo", "Windows", "Críticos", "Avisos", "Tamaño"}) {
+        EXPECT_NE(list.body.find(std::string(">") + heading + "</th>"), std::string::npos)
+            << heading;
+    }
+    std::string newest = listLine(list.body, "ZEQ-0000-0000-0078");
+    ASSERT_FALSE(newest.empty());
+    std::time_t received = static_cast<std::time_t>(kListBase + 120);
+    char receivedText[40];
+    std::strftime(receivedText, sizeof receivedText, "<td>%Y-%m-%d %H:%M:%S UTC</td>",
+                  std::gmtime(&received));
+    EXPECT_NE(newest.find(receivedText), std::string::npos) << newest;
+    EXPECT_NE(newest.find("<td>Dell Inc. Modelo 120</td>"), std::string::npos) << newest;
+    EXPECT_NE(newest.find("<td>Microsoft Windows 10 Pro</td>"), std::string::npos) << newest;
+    EXPECT_NE(newest.find("importado por marta el 2023-11-14 22:13:20 UTC"), std::string::npos)
+        << newest;
+    EXPECT_EQ(listLine(list.body, "ZEQ-0000-0000-0077").find("importado"), std::string::npos);
+
+    // The counts are those the report's own page gives.
+    HttpResponse report = browser.get("/informe/ZEQ-0000-0000-0078");
+    std::smatch counts;
+    ASSERT_TRUE(std::regex_search(report.body, counts,
+                                  std::regex("<p>([0-9]+) críticos, ([0-9]+) avisos, ")));
+    // Counts above zero stand out.
+    auto cell = [](const std::string& count, const char* standOut) {
+        return std::string("<td class=\"") + standOut + (count == "0" ? "" : " destaca") + "\">" +
+               count + "</td>";
+    };
+    EXPECT_NE(newest.find(cell(counts[1], "num critico") + cell(counts[2], "num aviso")),
+              std::string::npos)
+        << newest;
+    EXPECT_NE(report.body.find("importado por marta el 2023-11-14 22:13:20 UTC"),
+              std::string::npos);
+}
+
+TEST_F(ConsoleListing, PagesOfFiftyNewestFirstThereAndBack) {
+    Browser browser = signedIn();
+    struct Step {
+        const char* follow; // the link taken from the page before
+        std::size_t lines;
+        std::string first;
+        std::string last;
+        bool newer;
+        bool older;
+    };
+    const std::vector<Step> steps = {
+        {nullptr, 50, "ZEQ-0000-0000-0078", "ZEQ-0000-0000-0047", false, true},
+        {"next", 50, "ZEQ-0000-0000-0046", "ZEQ-0000-0000-0015", true, true},
+        {"next", 20, "ZEQ-0000-0000-0014", "ZEQ-0000-0000-0001", true, false},
+        {"prev", 50, "ZEQ-0000-0000-0046", "ZEQ-0000-0000-0015", true, true},
+        {"prev", 50, "ZEQ-0000-0000-0078", "ZEQ-0000-0000-0047", false, true},
+    };
+    std::string body;
+    for (const Step& step : steps) {
+        std::string target = step.follow ? pageLink(body, step.follow) : "/";
+        ASSERT_FALSE(target.empty()) << step.first;
+        HttpResponse page = browser.get(target);
+        ASSERT_EQ(page.status, 200) << target;
+        body = page.body;
+        std::vector<std::string> codes = listedCodes(body);
+        ASSERT_EQ(codes.size(), step.lines) << target;
+        EXPECT_EQ(codes.front(), step.first) << target;
+        EXPECT_EQ(codes.back(), step.last) << target;
+        EXPECT_EQ(!pageLink(body, "prev").empty(), step.newer) << target;
+        EXPECT_EQ(!pageLink(body, "next").empty(), step.older) << target;
+    }
+    // A place in the list that is not one is the first page.
+    for (const char* bad :
+         {"/?despues=abc", "/?despues=1050.ZEQ-0000", "/?antes=.ZEQ-0000-0000-0001",
+          "/?despues=99999999999999999999999.ZEQ-0000-0000-0001"}) {
+        HttpResponse page = browser.get(bad);
+        EXPECT_EQ(page.status, 200) << bad;
+        EXPECT_EQ(listedCodes(page.body).front(), "ZEQ-0000-0000-0078") << bad;
+    }
+}
+
+TEST_F(ConsoleListing, SearchesByCodeHoweverTypedOrByMachineText) {
+    Browser browser = signedIn();
     struct Case {
         std::string typed;
-        std::vector<std::string> codes;
+        std::size_t lines;
+        std::string first;
     };
     const std::vector<Case> cases = {
-        {"zeq-0000-0000-0078", {"ZEQ-0000-0000-0078"}},
-        {"ZEQ000000000078", {"ZEQ-0000-0000-0078"}},
-        {" zeq 0000 0000 0078 ", {"ZEQ-0000-0000-0078"}},
-        {"0000 006e", {"ZEQ-0000-0000-006E"}},
-        {"0000-0000-0079", {}},
+        {"ZEQ-0000-0000-0078", 1, "ZEQ-0000-0000-0078"},
+        {"zeq-0000-0000-006e", 1, "ZEQ-0000-0000-006E"},
+        {"ZEQ000000000078", 1, "ZEQ-0000-0000-0078"},
+        {" zeq 0000 0000 0078 ", 1, "ZEQ-0000-0000-0078"},
+        {"ZEQ-0000-0000-0079", 0, ""},           // no such report, nor such text
+        {"modelo 11", 11, "ZEQ-0000-0000-0077"}, // 119 down to 110, then 11
+        {"Modelo 7", 11, "ZEQ-0000-0000-004F"},  // 79 down to 70, then 7
+        {"serie-0042", 1, "ZEQ-0000-0000-002A"},
+        {"SERIE-0001", 2, "ZEQ-0000-0000-0002"}, // the same PC twice
+        {"to be filled", 0, ""},                 // placeholders are not serial numbers
+        {"%", 0, ""},
+        {"_", 0, ""},
+        {"<script>", 0, ""},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> codes;
-        for (const ReportSummary& report : console::listReports(store, c.typed, 0).reports) {
-            codes.push_back(report.code);
+        HttpResponse page = browser.get("/?q=" + formBody({{"q", c.typed}}).substr(2));
+        ASSERT_EQ(page.status, 200) << c.typed;
+        std::vector<std::string> codes = listedCodes(page.body);
+        EXPECT_EQ(codes.size(), c.lines) << c.typed;
+        if (!codes.empty()) {
+            EXPECT_EQ(codes.front(), c.first) << c.typed;
+        } else {
+            EXPECT_NE(page.body.find("Ningún informe coincide con la búsqueda."),
+                      std::string::npos);
         }
-        EXPECT_EQ(codes, c.codes) << c.typed;
+        EXPECT_EQ(page.body.find("<script>"), std::string::npos);
+    }
+    // A search's pages keep the search.
+    HttpResponse first = browser.get("/?q=Dell");
+    EXPECT_EQ(listedCodes(first.body).size(), 50u);
+    std::string next = pageLink(first.body, "next");
+    EXPECT_NE(next.find("&q=Dell"), std::string::npos) << next;
+    HttpResponse third = browser.get(pageLink(browser.get(next).body, "next"));
+    EXPECT_EQ(listedCodes(third.body).size(), 20u);
+}
+
+// The section of a report page that lists the same machine's other reports.
+std::string sameMachineSection(const std::string& body) {
+    std::size_t at = body.find("id=\"mismo-equipo\"");
+    return at == std::string::npos ? std::string()
+                                   : body.substr(at, body.find("</section>", at) - at);
+}
+
+TEST_F(ConsoleListing, AReportLinksTheOtherReportsOfItsMachine) {
+    Browser browser = signedIn();
+    struct Case {
+        std::string code;
+        std::vector<std::string> others;
+        const char* none; // the text when there are none
+    };
+    const std::vector<Case> cases = {
+        {"ZEQ-0000-0000-0001", {"ZEQ-0000-0000-0002"}, nullptr},
+        {"ZEQ-0000-0000-0002", {"ZEQ-0000-0000-0001"}, nullptr},
+        {"ZEQ-0000-0000-0003", {}, "El equipo no da un UUID ni un número de serie propios."},
+        {"ZEQ-0000-0000-0004", {}, "El equipo no da un UUID ni un número de serie propios."},
+        {"ZEQ-0000-0000-0005", {}, "Ninguno."},
+    };
+    for (const Case& c : cases) {
+        HttpResponse page = browser.get("/informe/" + c.code);
+        ASSERT_EQ(page.status, 200) << c.code;
+        std::string section = sameMachineSection(page.body);
+        ASSERT_FALSE(section.empty()) << c.code;
+        EXPECT_EQ(listedCodes(section), c.others) << c.code;
+        if (c.none != nullptr) {
+            EXPECT_NE(section.find(c.none), std::string::npos) << c.code << section;
+        }
     }
 }
 

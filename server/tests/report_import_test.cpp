@@ -11,6 +11,7 @@
 #include "store/receipt_code.h"
 #include "store/report_reader.h"
 #include "store/report_store.h"
+#include "accounts/audit_log.h"
 #include "upload/report_import.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
@@ -185,6 +186,13 @@ TEST_F(ImportCommand, ThroughSudoTheImportIsMarkedWithTheTechnician) {
     ASSERT_EQ(run(test::sampleReport(test::newReportId()), &out, &err, "marta"), 0) << err;
     std::string code = out.substr(0, kReceiptCodeLength);
     EXPECT_EQ(ReportReader(path()).listed(code)->importedBy, "marta");
+    accounts::AccountDatabase database(path());
+    std::vector<accounts::AuditEntry> entries = accounts::AuditLog(database).entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].event, "report_imported");
+    EXPECT_EQ(entries[0].technician, "marta");
+    EXPECT_EQ(entries[0].subject, code);
+    EXPECT_EQ(entries[0].address, "");
 }
 
 TEST_F(ImportCommand, RefusalsExitNonZeroWithASpanishMessage) {

@@ -20,6 +20,7 @@ constexpr AuditEventName kEventNames[] = {
     {AuditEvent::ReportViewed, "report_viewed", "informe visto"},
     {AuditEvent::ReportDownloaded, "report_downloaded", "informe descargado"},
     {AuditEvent::ReportDeleted, "report_deleted", "informe borrado"},
+    {AuditEvent::ReportImported, "report_imported", "informe importado"},
 };
 
 } // namespace

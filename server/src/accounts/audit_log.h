@@ -20,6 +20,7 @@ enum class AuditEvent {
     ReportViewed,
     ReportDownloaded,
     ReportDeleted,
+    ReportImported,
 };
 
 struct AuditEntry {

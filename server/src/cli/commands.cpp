@@ -189,7 +189,10 @@ int purgeCommand(const CommandLine& line) {
 int importCommand(const CommandLine& line) {
     std::string bytes = readReportFile(line.arguments.at(0));
     ReportStore store(databasePath(line), ReportStore::Access::ReadWrite);
-    ImportOutcome outcome = importReport(store, bytes, unixUserName(), systemSeconds());
+    // Opened first: an import that cannot be audited does not happen.
+    accounts::AccountDatabase accounts(databasePath(line));
+    std::string technician = unixUserName();
+    ImportOutcome outcome = importReport(store, bytes, technician, systemSeconds());
     if (outcome.result != ImportResult::Stored && outcome.result != ImportResult::AlreadyStored) {
         std::fprintf(stderr, "zeq-server: %s: %s\n", line.arguments.at(0).c_str(),
                      outcome.message.c_str());
@@ -197,6 +200,9 @@ int importCommand(const CommandLine& line) {
     }
     if (outcome.result == ImportResult::AlreadyStored) {
         std::fprintf(stderr, "zeq-server: %s\n", outcome.message.c_str());
+    } else {
+        accounts::AuditLog(accounts).append(accounts::AuditEvent::ReportImported, systemSeconds(),
+                                            technician, outcome.code, {});
     }
     std::printf("%s\n", outcome.code.c_str());
     return std::fflush(stdout) == 0 ? 0 : 1;

@@ -13,10 +13,14 @@
 #include "accounts/technicians.h"
 #include "base/crypto.h"
 #include "base/request_log.h"
+#include "console/multipart_form.h"
 #include "console/pages.h"
 #include "http/forwarded_for.h"
 #include "http/http_server.h"
 #include "store/receipt_code.h"
+#include "store/report_reader.h"
+#include "upload/report_envelope.h"
+#include "upload/report_import.h"
 #include "upload/collection_service.h"
 
 namespace zeq {
@@ -29,6 +33,10 @@ using http::Response;
 
 // A login form, a logout or a deletion: a few hundred bytes.
 constexpr std::size_t kMaxFormBytes = 16 * 1024;
+// An imported report file: a report as large as an upload may be, plus the
+// form around it (the token, part headers, a long file name).
+constexpr std::size_t kMaxImportBytes = kMaxReportBytes + 64 * 1024;
+constexpr const char* kImportPath = "/importar";
 constexpr const char* kReportPrefix = "/informe/";
 constexpr const char* kFormType = "application/x-www-form-urlencoded";
 
@@ -179,14 +187,15 @@ struct ConsoleService::Pages : http::Application {
     Pages(const ConsoleSettings& settings, ReportStore& reports, const std::string& databasePath,
           std::vector<unsigned char> key, Clock time)
         : settings(settings), store(reports), formKey(std::move(key)), clock(std::move(time)),
-          database(databasePath), technicians(database, clock),
+          reader(databasePath), database(databasePath), technicians(database, clock),
           sessions(database, clock, settings.sessionLimits), throttle(database, clock),
           audit(database), desk(technicians, sessions, throttle, audit, clock) {}
 
     const ConsoleSettings& settings;
-    ReportStore& store;
+    ReportStore& store; // writes: imports and deletions
     std::vector<unsigned char> formKey;
     Clock clock;
+    ReportReader reader; // everything the pages read, never holding up the uploads
     accounts::AccountDatabase database;
     accounts::Technicians technicians;
     accounts::Sessions sessions;
@@ -292,18 +301,28 @@ struct ConsoleService::Pages : http::Application {
             return answerNow(
                 zeq::refusal(411, "Petición no válida", "Falta la longitud del formulario."));
         }
+        // Only a signed-in technician's import may send a large body; anyone
+        // else is answered before it is read.
+        bool import = head.path == kImportPath;
+        if (import && !signedIn(head)) {
+            return answerNow(redirect("/entrar"));
+        }
+        std::size_t limit = import ? kMaxImportBytes : kMaxFormBytes;
         std::string length = head.value("Content-Length");
         std::size_t bytes = 0;
         for (char c : length) {
-            if (!std::isdigit(static_cast<unsigned char>(c)) || bytes > kMaxFormBytes) {
+            if (!std::isdigit(static_cast<unsigned char>(c)) || bytes > limit) {
                 return answerNow(
                     zeq::refusal(413, "Demasiado grande", "El formulario es demasiado grande."));
             }
             bytes = bytes * 10 + static_cast<std::size_t>(c - '0');
         }
-        if (length.empty() || bytes > kMaxFormBytes) {
+        if (length.empty() || bytes > limit) {
             return answerNow(
-                zeq::refusal(413, "Demasiado grande", "El formulario es demasiado grande."));
+                zeq::refusal(413, "Demasiado grande",
+                             import ? "El archivo es demasiado grande: un informe ocupa como "
+                                      "mucho 2 MiB."
+                                    : "El formulario es demasiado grande."));
         }
         HeadDecision decision;
         decision.bodyBytes = bytes;
@@ -313,6 +332,9 @@ struct ConsoleService::Pages : http::Application {
     Response respond(const RequestHead& head, const std::string& client,
                      std::string body) override {
         std::string type = head.value("Content-Type");
+        if (head.path == kImportPath) {
+            return importFile(head, client, type, body);
+        }
         if (type.substr(0, type.find(';')) != kFormType) {
             return zeq::refusal(415, "Petición no válida", "Se esperaba un formulario.");
         }
@@ -325,9 +347,7 @@ struct ConsoleService::Pages : http::Application {
             return redirect("/entrar");
         }
         if (!constantTimeEqual(field(fields, "token"), who->visitor.formToken)) {
-            return zeq::refusal(403, "Formulario no válido",
-                                "El formulario no lleva una clave válida de esta sesión. Vuelva a "
-                                "la página, recárguela y repita la acción.");
+            return forgedForm();
         }
         if (head.path == "/salir") {
             sessions.end(who->sessionId);
@@ -365,28 +385,30 @@ struct ConsoleService::Pages : http::Application {
             return loginForm(head, {}, {}, 200);
         }
         std::optional<ReportRoute> route = reportRoute(head.path);
-        if (head.path != "/" && !route) {
+        if (head.path != "/" && head.path != kImportPath && !route) {
             return zeq::refusal(404, "No encontrado", "Esta dirección no existe.");
         }
         std::optional<SignedIn> who = signedIn(head);
         if (!who) {
             return redirect("/entrar");
         }
+        if (head.path == kImportPath) {
+            return page(200, console::importPage(who->visitor, {}));
+        }
         if (!route) {
             return listing(head, *who);
         }
-        std::optional<ReportSummary> summary = console::findReport(store, route->code);
-        std::optional<std::string> bytes = summary ? store.body(route->code) : std::nullopt;
-        if (!bytes) {
-            return zeq::refusal(404, "Informe no encontrado",
-                                "No hay ningún informe con el código " + route->code +
-                                    ". Puede que se haya borrado o que haya caducado.");
-        }
         const std::string& name = who->technician.name;
-        if (route->action == "borrar") {
-            return page(200, console::deletePage(who->visitor, *summary));
-        }
         bool get = head.method == "GET"; // a HEAD neither views nor downloads
+        if (route->action == "borrar") {
+            std::optional<ListedReport> listed = reader.listed(route->code);
+            return listed ? page(200, console::deletePage(who->visitor, *listed))
+                          : missingReport(route->code);
+        }
+        std::optional<ReadReport> report = reader.read(route->code);
+        if (!report) {
+            return missingReport(route->code);
+        }
         if (route->action == "descargar") {
             if (get) {
                 audit.append(accounts::AuditEvent::ReportDownloaded, clock(), name, route->code,
@@ -394,7 +416,7 @@ struct ConsoleService::Pages : http::Application {
             }
             Response response;
             response.contentType = "application/json";
-            response.body = std::move(*bytes);
+            response.body = std::move(report->body);
             response.headers.push_back(
                 {"Content-Disposition", "attachment; filename=\"" + route->code + ".json\""});
             response.headers.push_back({"Cache-Control", "no-store"});
@@ -404,26 +426,87 @@ struct ConsoleService::Pages : http::Application {
         if (get) {
             audit.append(accounts::AuditEvent::ReportViewed, clock(), name, route->code, client);
         }
-        return page(200, console::reportPage(who->visitor, *summary, *bytes));
+        std::string notice;
+        std::string said = field(parseFields(queryOf(head)), "importado");
+        if (said == "nuevo") {
+            notice = "Informe importado.";
+        } else if (said == "ya") {
+            notice = "Este informe ya estaba guardado con los mismos datos: no se ha importado "
+                     "otra vez.";
+        }
+        return page(200, console::reportPage(who->visitor, *report, reader.sameMachine(route->code),
+                                             notice));
+    }
+
+    static Response missingReport(const std::string& code) {
+        return zeq::refusal(404, "Informe no encontrado",
+                            "No hay ningún informe con el código " + code +
+                                ". Puede que se haya borrado o que haya caducado.");
+    }
+
+    static Response forgedForm() {
+        return zeq::refusal(403, "Formulario no válido",
+                            "El formulario no lleva una clave válida de esta sesión. Vuelva a "
+                            "la página, recárguela y repita la acción.");
+    }
+
+    // A report file sent from the import form: its token and the file, and
+    // nothing else.
+    Response importFile(const RequestHead& head, const std::string& client, const std::string& type,
+                        const std::string& body) {
+        std::optional<SignedIn> who = signedIn(head);
+        if (!who) {
+            return redirect("/entrar");
+        }
+        std::optional<std::vector<console::FormPart>> parts =
+            console::parseMultipartForm(type, body, 2);
+        const console::FormPart* token = nullptr;
+        const console::FormPart* file = nullptr;
+        bool wellFormed = parts.has_value();
+        for (std::size_t i = 0; wellFormed && i < parts->size(); ++i) {
+            const console::FormPart& part = (*parts)[i];
+            bool isToken = part.name == "token" && !part.fileName && token == nullptr;
+            bool isFile = part.name == "informe" && part.fileName && file == nullptr;
+            wellFormed = isToken || isFile;
+            (isToken ? token : file) = &part;
+        }
+        if (wellFormed &&
+            (token == nullptr || !constantTimeEqual(token->content, who->visitor.formToken))) {
+            return forgedForm();
+        }
+        if (!wellFormed || file == nullptr) {
+            return page(400, console::importPage(who->visitor,
+                                                 "El formulario no es el de importar un informe. "
+                                                 "Vuelva a esta página y elija el archivo."));
+        }
+        const std::string& name = who->technician.name;
+        ImportOutcome outcome = importReport(store, file->content, name, clock());
+        switch (outcome.result) {
+        case ImportResult::Stored:
+            audit.append(accounts::AuditEvent::ReportImported, clock(), name, outcome.code, client);
+            return redirect("/informe/" + outcome.code + "?importado=nuevo");
+        case ImportResult::AlreadyStored:
+            return redirect("/informe/" + outcome.code + "?importado=ya");
+        case ImportResult::Conflict:
+            return page(409, console::importPage(who->visitor, outcome.message));
+        case ImportResult::Refused:
+            break;
+        }
+        return page(422, console::importPage(who->visitor, outcome.message));
     }
 
     Response listing(const RequestHead& head, const SignedIn& who) {
-        std::map<std::string, std::string> query = parseFields(queryOf(head));
-        std::string search = trim(field(query, "q"));
-        std::size_t pageNumber = 0;
-        std::string pageText = field(query, "pagina");
-        if (!pageText.empty() && pageText.size() <= 6 &&
-            pageText.find_first_not_of("0123456789") == std::string::npos) {
-            pageNumber = static_cast<std::size_t>(std::stoul(pageText));
-            pageNumber = pageNumber > 0 ? pageNumber - 1 : 0;
-        }
+        std::map<std::string, std::string> fields = parseFields(queryOf(head));
+        ListQuery query;
+        query.search = trim(field(fields, "q"));
+        query.after = console::cursorFrom(field(fields, "despues"));
+        query.before = console::cursorFrom(field(fields, "antes"));
         std::string notice;
-        std::string deleted = field(query, "borrado");
+        std::string deleted = field(fields, "borrado");
         if (isReceiptCode(deleted)) {
             notice = "Informe " + deleted + " borrado.";
         }
-        console::ListingPage found = console::listReports(store, search, pageNumber);
-        return page(200, console::listPage(who.visitor, found, search, pageNumber, notice));
+        return page(200, console::listPage(who.visitor, reader.list(query), query.search, notice));
     }
 
     // The login form with a fresh pre-session cookie when the browser has none.
@@ -515,7 +598,9 @@ int ConsoleService::bind() {
                                  "una dirección local (127.0.0.1 o ::1)");
     }
     http::Limits limits;
-    limits.maxBodyBytes = kMaxFormBytes;
+    // decide() allows the large body to the import form only.
+    limits.maxBodyBytes = kMaxImportBytes;
+    limits.maxBodiesAtOnce = 16;
     limits.bodyDeadline = std::chrono::seconds(30);
     limits.maxConnectionsPerClient = usesTls() ? 64 : 0;
     limits.maxConnections = 1024;

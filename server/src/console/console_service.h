@@ -25,8 +25,10 @@ struct ConsoleSettings {
 };
 
 // The technicians' console: its own listener and pages, beside (never on) the
-// upload listener. Reports are read and deleted through the store; accounts,
-// sessions and the audit live in the same database on their own connection.
+// upload listener. Reports are read through a read-only connection of the
+// console's own (store/report_reader.h), so browsing never holds up an upload;
+// imports and deletions go through the store. Accounts, sessions and the audit
+// live in the same database on their own connection.
 class ConsoleService {
   public:
     // formKey signs the anti-forgery tokens of the console's forms.

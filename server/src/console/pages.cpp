@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/request_log.h"
+#include "store/receipt_code.h"
 #include "console/html.h"
 #include "findings/findings.h"
 #include "findings/member_units.h"
@@ -69,12 +70,22 @@ td { overflow-wrap: break-word; }
 table.ficha th { width: 16em; }
 form[role=search] { margin-bottom: 1em; }
 @media (max-width: 40em) {
+  table.informes thead { display: none; }
+  table.informes, table.informes tbody { display: block; }
+  table.informes tr { display: block; border: 1px solid #ccd; margin: 0 0 .5em; padding: .3em; }
+  table.informes td { display: inline-block; border: none; padding: .1em .4em; }
+  table.informes td.critico::before { content: "Críticos: "; }
+  table.informes td.aviso::before { content: "Avisos: "; }
   dl.datos { grid-template-columns: 1fr; }
   dl.datos dd { margin-bottom: .4em; }
   table.ficha th { width: auto; }
 }
 .num, .codigo { white-space: nowrap; }
 .num { text-align: right; }
+td.critico.destaca { color: #a4161a; font-weight: bold; }
+td.aviso.destaca { color: #9a5d00; font-weight: bold; }
+.importado { font-size: .8em; padding: .05em .4em; border: 1px solid #5a6b82; border-radius: 3px;
+  color: #3a4b62; }
 .paginas { display: flex; gap: 1em; margin: 1em 0; }
 @media print {
   header, .acciones, form, .paginas { display: none; }
@@ -159,19 +170,30 @@ std::string elevatedText(const json& report) {
     return elevated == true ? "sí" : elevated == false ? "no" : "(no disponible)";
 }
 
-Html reportHeader(const ReportSummary& summary, const json& report) {
-    Html facts = definition("Recibido", utcTime(summary.receivedAt)) +
-                 definition("Recogido", collectedText(report)) +
-                 definition("report_id", envelopeText(report, "report_id")) +
-                 definition("Ejecutado como administrador", elevatedText(report)) +
-                 definition("Dirección del cliente", summary.clientAddress) +
-                 definition("Tamaño", sizeText(summary.size));
-    std::string base = "/informe/" + summary.code;
+std::string importedText(const ListedReport& report) {
+    return "importado por " + report.importedBy.value_or("?") + " el " +
+           (report.importedAt ? utcTime(*report.importedAt) : std::string("?"));
+}
+
+Html reportHeader(const ReadReport& stored, const json& report) {
+    const ListedReport& listing = stored.listing;
+    Html facts =
+        definition("Recibido", utcTime(listing.receivedAt)) +
+        definition("Recogido", collectedText(report)) +
+        definition("report_id", envelopeText(report, "report_id")) +
+        definition("Ejecutado como administrador", elevatedText(report)) +
+        definition("Dirección del cliente",
+                   stored.clientAddress.empty() ? std::string("(ninguna)") : stored.clientAddress) +
+        definition("Tamaño", sizeText(listing.size));
+    if (listing.importedBy) {
+        facts += definition("Importado", importedText(listing));
+    }
+    std::string base = "/informe/" + listing.code;
     Html actions = element(
         "div", {{"class", "acciones"}},
         element("a", {{"href", base + "/descargar"}, {"download", ""}}, text("Descargar el JSON")) +
             element("a", {{"href", base + "/borrar"}}, text("Borrar…")));
-    return element("h1", text("Informe " + summary.code)) +
+    return element("h1", text("Informe " + listing.code)) +
            element("dl", {{"class", "datos"}}, facts) + actions;
 }
 
@@ -333,23 +355,80 @@ Html sectionsBlock(const json& report) {
     return block;
 }
 
-Html pageLink(std::string_view search, std::size_t page, const char* label) {
-    std::string href = "/?pagina=" + std::to_string(page + 1);
-    if (!search.empty()) {
-        std::string encoded;
-        for (char c : search) {
-            auto byte = static_cast<unsigned char>(c);
-            if (std::isalnum(byte) || c == '-' || c == '_' || c == '.') {
-                encoded += c;
-            } else {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%%%02X", byte);
-                encoded += hex;
-            }
+std::string urlEncoded(std::string_view value) {
+    std::string encoded;
+    for (char c : value) {
+        auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '_' || c == '.') {
+            encoded += c;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", byte);
+            encoded += hex;
         }
-        href += "&q=" + encoded;
     }
-    return element("a", {{"href", href}}, text(label));
+    return encoded;
+}
+
+Html pageLink(std::string_view search, const char* direction, const ListCursor& cursor,
+              const char* label) {
+    std::string href = std::string("/?") + direction + "=" + cursorText(cursor);
+    if (!search.empty()) {
+        href += "&q=" + urlEncoded(search);
+    }
+    return element("a", {{"href", href}, {"rel", direction[0] == 'a' ? "prev" : "next"}},
+                   text(label));
+}
+
+std::string machineText(const ListedReport& report) {
+    std::string machine = findings::plainText(report.manufacturer.value_or(""), 60);
+    std::string model = findings::plainText(report.model.value_or(""), 80);
+    if (!model.empty()) {
+        machine += (machine.empty() ? "" : " ") + model;
+    }
+    return machine;
+}
+
+std::string countText(const std::optional<std::int64_t>& count) {
+    return count ? std::to_string(*count) : std::string("?");
+}
+
+// Only counts above zero stand out.
+Html countCell(const std::optional<std::int64_t>& count, const char* kind) {
+    return element("td", {{"class", std::string(kind) + (count.value_or(0) > 0 ? " destaca" : "")}},
+                   text(countText(count)));
+}
+
+Html codeCell(const ListedReport& report) {
+    Html cell = element("a", {{"href", "/informe/" + report.code}}, text(report.code));
+    if (report.importedBy) {
+        cell +=
+            text(" ") + element("span", {{"class", "importado"}, {"title", importedText(report)}},
+                                text("importado"));
+    }
+    return element("td", {{"class", "codigo"}}, cell);
+}
+
+// The lines of a list of reports: the list page's and the same machine's.
+Html reportsTable(const std::vector<ListedReport>& reports) {
+    Html rows;
+    for (const ListedReport& report : reports) {
+        rows += element(
+            "tr",
+            element("td", text(utcTime(report.receivedAt))) + codeCell(report) +
+                element("td", text(machineText(report))) +
+                element("td", text(findings::plainText(report.windowsCaption.value_or(""), 80))) +
+                countCell(report.critical, "num critico") + countCell(report.warning, "num aviso") +
+                element("td", {{"class", "num"}}, text(sizeText(report.size))));
+    }
+    Html head = element("th", text("Recibido")) + element("th", text("Código")) +
+                element("th", text("Equipo")) + element("th", text("Windows")) +
+                element("th", {{"class", "num"}}, text("Críticos")) +
+                element("th", {{"class", "num"}}, text("Avisos")) +
+                element("th", {{"class", "num"}}, text("Tamaño"));
+    return element("div", {{"class", "tabla"}},
+                   element("table", {{"class", "informes"}},
+                           element("thead", element("tr", head)) + element("tbody", rows)));
 }
 
 } // namespace
@@ -394,48 +473,35 @@ std::string messagePage(std::string_view title, std::string_view message) {
                         element("p", element("a", {{"href", "/"}}, text("Volver a los informes"))));
 }
 
-std::string listPage(const Visitor& visitor, const ListingPage& listing, std::string_view search,
-                     std::size_t page, std::string_view notice) {
+std::string listPage(const Visitor& visitor, const ListPage& listing, std::string_view search,
+                     std::string_view notice) {
     Html body = element("h1", text("Informes"));
     if (!notice.empty()) {
         body += paragraph("nota", notice);
     }
-    body += element("form", {{"method", "get"}, {"action", "/"}, {"role", "search"}},
-                    element("label", {{"for", "q"}}, text("Buscar por código de recibo")) +
-                        voidElement("input", {{"type", "search"},
-                                              {"id", "q"},
-                                              {"name", "q"},
-                                              {"value", std::string(search)},
-                                              {"placeholder", "ZEQ-1A2B-3C4D-5E6F"}}) +
-                        text(" ") + element("button", {{"type", "submit"}}, text("Buscar")));
+    body +=
+        element("form", {{"method", "get"}, {"action", "/"}, {"role", "search"}},
+                element("label", {{"for", "q"}},
+                        text("Buscar por código de recibo, fabricante, modelo o número de serie")) +
+                    voidElement("input", {{"type", "search"},
+                                          {"id", "q"},
+                                          {"name", "q"},
+                                          {"value", std::string(search)},
+                                          {"placeholder", "ZEQ-1A2B-3C4D-5E6F"}}) +
+                    text(" ") + element("button", {{"type", "submit"}}, text("Buscar")));
+    body += element("p", element("a", {{"href", "/importar"}}, text("Importar un informe…")));
     if (listing.reports.empty()) {
         body += element("p", text(search.empty() ? "No hay informes guardados."
                                                  : "Ningún informe coincide con la búsqueda."));
     } else {
-        Html rows;
-        for (const ReportSummary& report : listing.reports) {
-            rows +=
-                element("tr", element("td", text(utcTime(report.receivedAt))) +
-                                  element("td", {{"class", "codigo"}},
-                                          element("a", {{"href", "/informe/" + report.code}},
-                                                  text(report.code))) +
-                                  element("td", {{"class", "num"}}, text(sizeText(report.size))) +
-                                  element("td", text(report.clientAddress)));
-        }
-        body += element(
-            "div", {{"class", "tabla"}},
-            element("table", element("thead", element("tr", element("th", text("Recibido")) +
-                                                                element("th", text("Código")) +
-                                                                element("th", text("Tamaño")) +
-                                                                element("th", text("Cliente")))) +
-                                 element("tbody", rows)));
+        body += reportsTable(listing.reports);
     }
     Html pages;
-    if (page > 0) {
-        pages += pageLink(search, page - 1, "← Más recientes");
+    if (listing.newer) {
+        pages += pageLink(search, "antes", *listing.newer, "← Más recientes");
     }
-    if (listing.more) {
-        pages += pageLink(search, page + 1, "Más antiguos →");
+    if (listing.older) {
+        pages += pageLink(search, "despues", *listing.older, "Más antiguos →");
     }
     if (!pages.str().empty()) {
         body += element("nav", {{"class", "paginas"}}, pages);
@@ -443,19 +509,35 @@ std::string listPage(const Visitor& visitor, const ListingPage& listing, std::st
     return document("Informes", siteHeader(visitor), body);
 }
 
-std::string reportPage(const Visitor& visitor, const ReportSummary& report,
-                       std::string_view reportBytes) {
-    json parsed = findings::parseReport(reportBytes);
+std::string reportPage(const Visitor& visitor, const ReadReport& report,
+                       const std::vector<ListedReport>& sameMachine, std::string_view notice) {
+    json parsed = findings::parseReport(report.body);
     Html body = reportHeader(report, parsed);
-    if (!parsed.is_object()) {
-        body += findingsBlock(findings::findingsOfBytes(reportBytes));
-    } else {
-        body += findingsBlock(findings::findingsOf(parsed)) + sectionsBlock(parsed);
+    if (!notice.empty()) {
+        body += paragraph("nota", notice);
     }
-    return document("Informe " + report.code, siteHeader(visitor), body);
+    if (!parsed.is_object()) {
+        body += findingsBlock(findings::findingsOfBytes(report.body));
+    } else {
+        body += findingsBlock(findings::findingsOf(parsed));
+    }
+    Html others = element("h2", {{"id", "mismo-equipo"}}, text("Otros informes del mismo equipo"));
+    if (sameMachine.empty()) {
+        others +=
+            element("p", text(report.listing.machineUuid || report.listing.serial
+                                  ? "Ninguno."
+                                  : "El equipo no da un UUID ni un número de serie propios."));
+    } else {
+        others += reportsTable(sameMachine);
+    }
+    body += element("section", others);
+    if (parsed.is_object()) {
+        body += sectionsBlock(parsed);
+    }
+    return document("Informe " + report.listing.code, siteHeader(visitor), body);
 }
 
-std::string deletePage(const Visitor& visitor, const ReportSummary& report) {
+std::string deletePage(const Visitor& visitor, const ListedReport& report) {
     std::string base = "/informe/" + report.code;
     Html body = element("h1", text("¿Borrar el informe " + report.code + "?")) +
                 element("p", text("Recibido el " + utcTime(report.receivedAt) +
@@ -468,6 +550,47 @@ std::string deletePage(const Visitor& visitor, const ReportSummary& report) {
                                             text("Borrar definitivamente")) +
                                         element("a", {{"href", base}}, text("Cancelar"))));
     return document("Borrar " + report.code, siteHeader(visitor), body);
+}
+
+std::string importPage(const Visitor& visitor, std::string_view message) {
+    Html body = element("h1", text("Importar un informe"));
+    if (!message.empty()) {
+        body += paragraph("aviso-pagina", message);
+    }
+    body += element("p", text("Cuando el envío falla, la herramienta guarda el informe en un "
+                              "archivo que le pueden hacer llegar por correo o en una memoria "
+                              "USB. Se comprueba igual que un envío y queda marcado como "
+                              "importado por usted."));
+    body += element(
+        "form", {{"method", "post"}, {"action", "/importar"}, {"enctype", "multipart/form-data"}},
+        hiddenToken(visitor.formToken) +
+            element("label", {{"for", "informe"}},
+                    text("Archivo del informe (JSON, hasta 2 MiB)")) +
+            voidElement("input", {{"type", "file"},
+                                  {"id", "informe"},
+                                  {"name", "informe"},
+                                  {"accept", ".json,application/json"},
+                                  {"required", "required"}}) +
+            element("p", element("button", {{"type", "submit"}}, text("Importar"))));
+    return document("Importar", siteHeader(visitor), body);
+}
+
+std::string cursorText(const ListCursor& cursor) {
+    return std::to_string(cursor.receivedAt) + "." + cursor.code;
+}
+
+std::optional<ListCursor> cursorFrom(std::string_view text) {
+    std::size_t dot = text.find('.');
+    std::string_view time = text.substr(0, dot);
+    if (dot == std::string_view::npos || time.empty() || time.size() > 18 ||
+        time.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string code(text.substr(dot + 1));
+    if (!isReceiptCode(code)) {
+        return std::nullopt;
+    }
+    return ListCursor{std::stoll(std::string(time)), code};
 }
 
 } // namespace zeq::console

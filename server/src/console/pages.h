@@ -3,8 +3,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <optional>
+#include <vector>
 
-#include "console/report_listing.h"
+#include "store/report_reader.h"
 
 namespace zeq::console {
 
@@ -27,11 +29,19 @@ std::string loginPage(std::string_view formToken, std::string_view message,
 std::string messagePage(std::string_view title, std::string_view message);
 
 // `notice` (may be empty): what the last action did, e.g. a deletion.
-std::string listPage(const Visitor& visitor, const ListingPage& listing, std::string_view search,
-                     std::size_t page, std::string_view notice);
-// A stored report: the header, findings, then every section in readable units.
-std::string reportPage(const Visitor& visitor, const ReportSummary& report,
-                       std::string_view reportBytes);
-std::string deletePage(const Visitor& visitor, const ReportSummary& report);
+std::string listPage(const Visitor& visitor, const ListPage& listing, std::string_view search,
+                     std::string_view notice);
+// A stored report: the header, findings, then every section in readable
+// units, and the other reports of the same machine. `notice` as above.
+std::string reportPage(const Visitor& visitor, const ReadReport& report,
+                       const std::vector<ListedReport>& sameMachine, std::string_view notice);
+std::string deletePage(const Visitor& visitor, const ListedReport& report);
+// The form that brings in a report file; `message` (may be empty) says why
+// the last one was refused.
+std::string importPage(const Visitor& visitor, std::string_view message);
+
+// "/?despues=…" and "/?antes=…" carry a place in the list as TIME.CODE.
+std::string cursorText(const ListCursor& cursor);
+std::optional<ListCursor> cursorFrom(std::string_view text);
 
 } // namespace zeq::console

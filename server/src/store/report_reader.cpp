@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/crypto.h"
 #include "store/receipt_code.h"
 #include "store/report_store.h"
 
@@ -103,11 +104,12 @@ struct ReportReader::Statements {
                                        "AND (serial IS NULL OR ?3 IS NULL OR serial = ?3) ORDER BY "
                                        "received_at DESC, code DESC LIMIT ?4")
                               .c_str()),
+          read(db, "SELECT report_id, client_address, sha256, body FROM reports WHERE code = ?"),
           unlisted(db, "SELECT l.code, r.body FROM report_listing AS l JOIN reports AS r ON "
                        "r.code = l.code WHERE l.rules_version IS NULL OR l.rules_version < ?1 "
                        "LIMIT ?2") {}
 
-    Statement older, newer, olderMatching, newerMatching, byCode, sameMachine, unlisted;
+    Statement older, newer, olderMatching, newerMatching, byCode, sameMachine, read, unlisted;
 };
 
 ReportReader::ReportReader(const std::string& path) : db_(path, Database::Mode::ReadOnly) {
@@ -176,6 +178,25 @@ std::optional<ListedReport> ReportReader::listed(std::string_view code) {
         return std::nullopt;
     }
     return listedFrom(query);
+}
+
+std::optional<ReadReport> ReportReader::read(std::string_view code) {
+    std::optional<ListedReport> listing = listed(code);
+    if (!listing) {
+        return std::nullopt;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    Statement& query = statements_->read;
+    StatementUse use(query);
+    if (!query.bindText(1, code).step()) {
+        return std::nullopt; // deleted in between
+    }
+    ReadReport report{std::move(*listing), query.columnText(0), query.columnText(1),
+                      std::string(query.columnBlob(3))};
+    if (toHex(sha256(report.body)) != query.columnText(2)) {
+        throw StoreError(std::string(code) + ": stored bytes do not match their SHA-256");
+    }
+    return report;
 }
 
 std::vector<ListedReport> ReportReader::sameMachine(std::string_view code, std::size_t limit) {

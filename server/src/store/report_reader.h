@@ -63,6 +63,15 @@ inline constexpr std::size_t kListPageSize = 50;
 // Longer search text is cut: nothing the list searches is longer.
 inline constexpr std::size_t kMaxSearchBytes = 200;
 
+// One stored report as its page shows it: its line of the list, what came
+// with it and its bytes exactly as stored.
+struct ReadReport {
+    ListedReport listing;
+    std::string reportId;
+    std::string clientAddress;
+    std::string body;
+};
+
 // A stored report still to be listed, or listed by older rules.
 struct UnlistedReport {
     std::string code;
@@ -83,6 +92,9 @@ class ReportReader {
 
     ListPage list(const ListQuery& query);
     std::optional<ListedReport> listed(std::string_view code);
+    // The report under the code with its bytes, checked against their SHA-256
+    // (StoreError when they no longer match).
+    std::optional<ReadReport> read(std::string_view code);
     // Other reports of the same machine, newest first: the same UUID and
     // serial number where both reports have one, and at least one of them in
     // common. A machine without either (placeholders only) has no others.
