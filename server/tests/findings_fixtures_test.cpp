@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "findings/findings.h"
+#include "findings/report_overview.h"
 #include "support/findings_report.h"
 #include "upload/report_envelope.h"
 
@@ -130,6 +131,29 @@ TEST(FindingsFixtures, SparseReportFromWine) {
                        unread("Seguridad"),
                        unread("Eventos del sistema (últimos 7 días, máximo 80)"),
                    });
+}
+
+// An upload reads the listing's overview while its envelope is checked, an
+// import or a stored report from the bytes again: both give the same.
+TEST(FindingsFixtures, OverviewReadDuringTheEnvelopeCheckIsTheSame) {
+    int withFindingsAndMachine = 0;
+    for (const char* fixture : {"windows10_office_desktop.json", "windows11_budget_laptop.json",
+                                "windows11_gaming_desktop.json", "wine_sparse.json"}) {
+        std::string bytes = fixtureText(fixture);
+        ReportOverview read;
+        ASSERT_EQ(checkReport(bytes, read).problem, ReportProblem::None) << fixture;
+        ReportOverview again = overviewOf(bytes);
+        EXPECT_EQ(read.manufacturer, again.manufacturer) << fixture;
+        EXPECT_EQ(read.model, again.model) << fixture;
+        EXPECT_EQ(read.serial, again.serial) << fixture;
+        EXPECT_EQ(read.machineUuid, again.machineUuid) << fixture;
+        EXPECT_EQ(read.windowsCaption, again.windowsCaption) << fixture;
+        EXPECT_EQ(read.critical, again.critical) << fixture;
+        EXPECT_EQ(read.warning, again.warning) << fixture;
+        EXPECT_EQ(read.rulesVersion, kRulesVersion) << fixture;
+        withFindingsAndMachine += read.critical + read.warning > 0 && read.manufacturer;
+    }
+    EXPECT_GE(withFindingsAndMachine, 2);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 //
 //   zeq-server-load --server BIN --certs DIR [--clients 16] [--submissions 2000]
 //                   [--size 100000] [--restart 1] [--nginx SITE] [--addresses N]
+//                   [--browse 0|1]
 //
 // --nginx SITE: the server listens on plain HTTP at 127.0.0.1 and Debian's
 // nginx, run with that site file (deploy/nginx/zeq-server.conf; see
@@ -19,6 +20,11 @@
 // per-address limits (a burst of 120 requests, then 3 a second) would refuse
 // a load test from a few addresses: one client here makes 20 to 40 requests
 // a second.
+//
+// --browse 1: the server's console is on as well, and a technician browses it
+// for the whole run: the list, then the newest report's page, again and again
+// (logging in again after the restart), so that the figures show what a
+// technician reading reports costs the uploads.
 //
 // Prints submissions per second, latency percentiles and CPU time per
 // submission (the server's, nginx's, the clients'); exits 0 when every check
@@ -39,6 +45,7 @@
 
 #include "store/receipt_code.h"
 #include "store/report_store.h"
+#include "support/console_session.h"
 #include "support/http_client.h"
 #include "support/nginx_process.h"
 #include "support/sample_report.h"
@@ -60,6 +67,8 @@ struct Options {
     bool restart = true;
     std::string nginxSite; // empty: the server serves TLS itself
     int addresses = 0;     // 0: the mode's default
+    bool browse = false;
+    int consolePort = 0; // with browse: the same port after the restart
 };
 
 struct Outcome {
@@ -87,6 +96,8 @@ bool parse(int argc, char** argv, Options& options) {
             options.nginxSite = value;
         } else if (name == "--addresses") {
             options.addresses = std::stoi(value);
+        } else if (name == "--browse") {
+            options.browse = value != "0";
         } else {
             return false;
         }
@@ -110,18 +121,31 @@ std::string sourceAddress(const Options& options, int k) {
 
 std::vector<std::string> serveArgs(const Options& options, const zeq::test::TempDir& dir,
                                    int port) {
+    std::vector<std::string> args;
     if (!options.nginxSite.empty()) {
         // Plain HTTP on the loopback, for nginx.
-        return {options.server, "serve",
-                "--address",    "127.0.0.1",
+        args = {options.server,       "serve", "--address",           "127.0.0.1", "--port",
+                std::to_string(port), "--db",  dir.file("reports.db")};
+    } else {
+        args = {options.server, "serve",
                 "--port",       std::to_string(port),
+                "--cert",       options.certs + "/server.pem",
+                "--key",        options.certs + "/server.key",
                 "--db",         dir.file("reports.db")};
     }
-    return {options.server, "serve",
-            "--port",       std::to_string(port),
-            "--cert",       options.certs + "/server.pem",
-            "--key",        options.certs + "/server.key",
-            "--db",         dir.file("reports.db")};
+    if (options.browse) {
+        args.insert(args.end(), {"--console-port", std::to_string(options.consolePort)});
+    }
+    return args;
+}
+
+const std::string kTechnician = "carga";
+const std::string kPassword = "contraseña de la prueba de carga";
+
+// The newest report's page, as linked from the list; empty when none is listed.
+std::string newestReportPage(const std::string& list) {
+    std::size_t at = list.find("href=\"/informe/ZEQ-");
+    return at == std::string::npos ? std::string() : list.substr(at + 6, 27);
 }
 
 double percentile(std::vector<double> values, double p) {
@@ -137,11 +161,20 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr, "usage: zeq-server-load --server BIN --certs DIR [--clients N] "
                              "[--submissions N] [--size BYTES] [--restart 0|1] "
-                             "[--nginx SITE] [--addresses N]\n");
+                             "[--nginx SITE] [--addresses N] [--browse 0|1]\n");
         return 2;
     }
     zeq::test::ignoreBrokenPipes();
     zeq::test::TempDir dir;
+    if (options.browse) {
+        options.consolePort = zeq::test::freeLoopbackPort();
+        zeq::ReportStore create(dir.file("reports.db"), zeq::ReportStore::Access::Service);
+        if (!zeq::test::addTechnician(options.server, dir.file("reports.db"), kTechnician,
+                                      kPassword)) {
+            std::fprintf(stderr, "cannot add the technician\n");
+            return 1;
+        }
+    }
     auto server = std::make_unique<zeq::test::ServerProcess>(serveArgs(options, dir, 0),
                                                              dir.file("server.log"));
     const int port = server->port();
@@ -207,10 +240,40 @@ int main(int argc, char** argv) {
         }
     };
 
+    // The technician: pages fetched until every submission has ended; after a
+    // failed fetch (the restart), a new login.
+    std::atomic<long> pagesFetched{0}, pageFailures{0};
+    auto technician = [&] {
+        std::unique_ptr<zeq::test::ConsoleSession> browser;
+        while (done < options.submissions) {
+            if (!browser) {
+                browser = std::make_unique<zeq::test::ConsoleSession>(options.consolePort);
+                if (!browser->login(kTechnician, kPassword)) {
+                    browser.reset();
+                    std::this_thread::sleep_for(50ms);
+                    continue;
+                }
+            }
+            HttpResponse list = browser->get("/");
+            std::string page = list.status == 200 ? newestReportPage(list.body) : "";
+            HttpResponse report = page.empty() ? list : browser->get(page);
+            if (list.status != 200 || report.status != 200) {
+                ++pageFailures;
+                browser.reset();
+                continue;
+            }
+            pagesFetched += page.empty() ? 1 : 2;
+        }
+    };
+
     auto runStart = Clock::now();
     std::vector<std::thread> threads;
     for (int i = 0; i < options.clients; ++i) {
         threads.emplace_back(worker);
+    }
+    std::thread browsing;
+    if (options.browse) {
+        browsing = std::thread(technician);
     }
     double downtime = 0;
     double serverCpu = 0;
@@ -234,6 +297,9 @@ int main(int argc, char** argv) {
     }
     for (auto& thread : threads) {
         thread.join();
+    }
+    if (browsing.joinable()) {
+        browsing.join();
     }
     double seconds = std::chrono::duration<double>(Clock::now() - runStart).count();
     double nginxCpu = nginx ? nginx->cpuSeconds() : 0;
@@ -291,8 +357,12 @@ int main(int argc, char** argv) {
                     clientCpu * 1000 / options.submissions);
     } else {
         std::printf("CPU per submission: server %.2f ms, clients %.2f ms (both on this machine)\n",
-                    serverCpu * 1000 / options.submissions,
-                    clientCpu * 1000 / options.submissions);
+                    serverCpu * 1000 / options.submissions, clientCpu * 1000 / options.submissions);
+    }
+    if (options.browse) {
+        std::printf("console pages fetched meanwhile: %ld (%.1f/s), failed fetches %ld\n",
+                    pagesFetched.load(), static_cast<double>(pagesFetched.load()) / seconds,
+                    pageFailures.load());
     }
     std::printf("server peak resident memory %.1f MiB\n", static_cast<double>(peakKiB) / 1024);
     if (options.restart) {

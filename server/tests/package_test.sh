@@ -101,6 +101,7 @@ done <<'EOF'
 -rwxr-xr-x ./usr/bin/zeq-server
 -rw-r--r-- ./lib/systemd/system/zeq-server.service
 -rw-r--r-- ./etc/nginx/sites-available/zeq-server
+-rw-r--r-- ./etc/nginx/sites-available/zeq-console
 -rw-r--r-- ./usr/share/doc/zeq-server/server.md
 EOF
 check "nothing under /var/lib or /usr/local in the package" \
@@ -110,6 +111,8 @@ check "the unit is docs/zeq-server.service" \
   cmp "$work/root/lib/systemd/system/zeq-server.service" "$source_dir/docs/zeq-server.service"
 check "the nginx site is deploy/nginx/zeq-server.conf" \
   cmp "$work/root/etc/nginx/sites-available/zeq-server" "$source_dir/deploy/nginx/zeq-server.conf"
+check "the console's nginx site is deploy/nginx/zeq-console.conf" \
+  cmp "$work/root/etc/nginx/sites-available/zeq-console" "$source_dir/deploy/nginx/zeq-console.conf"
 check "the unit runs the packaged binary as zeq-server" \
   grep -qx 'ExecStart=/usr/bin/zeq-server serve \\' "$work/root/lib/systemd/system/zeq-server.service"
 symbols_or_debug() { readelf -S "$1" | grep -q -e '\.debug_info' -e '\.symtab'; }
@@ -140,6 +143,8 @@ must "dpkg -i" dpkg -i "$deb"
 check "package installed" test "$(package_status)" = installed
 check "the nginx site is a conffile" \
   matches "$(dpkg-query -W -f='${Conffiles}' zeq-server)" ' /etc/nginx/sites-available/zeq-server [0-9a-f]{32}'
+check "the console's nginx site is a conffile" \
+  matches "$(dpkg-query -W -f='${Conffiles}' zeq-server)" ' /etc/nginx/sites-available/zeq-console [0-9a-f]{32}'
 IFS=: read -r _ _ uid gid _ home shell < <(getent passwd zeq-server)
 check "a system user zeq-server (uid $uid)" test "$uid" -lt 1000
 check "its group is zeq-server" test "$(getent group "$gid" | cut -d: -f1)" = zeq-server
@@ -191,6 +196,7 @@ check "state folder still 0700 zeq-server" \
   test "$(stat -c '%a %U' /var/lib/zeq-server)" = "700 zeq-server"
 check "user kept" user_exists
 check "nginx site kept" test -f /etc/nginx/sites-available/zeq-server
+check "console nginx site kept" test -f /etc/nginx/sites-available/zeq-console
 
 # Installed again: the report received before is still there.
 must "dpkg -i again" dpkg -i "$deb"
@@ -205,6 +211,7 @@ check "state folder gone" test ! -e /var/lib/zeq-server
 check "user gone" not user_exists
 check "group gone" not group_exists
 check "nginx site gone" test ! -e /etc/nginx/sites-available/zeq-server
+check "console nginx site gone" test ! -e /etc/nginx/sites-available/zeq-console
 systemd_links() { find /etc/systemd/system /var/lib/systemd -name 'zeq-server.service*' | grep -q .; }
 check "no systemd link or state left" not systemd_links
 

@@ -9,6 +9,7 @@
 #include "upload/report_envelope.h"
 #include "support/sample_report.h"
 #include "base/utf8.h"
+#include "findings/findings.h"
 
 namespace zeq {
 namespace {
@@ -107,6 +108,12 @@ void expectProblems(const std::vector<BadCase>& cases) {
         EnvelopeCheck check = checkReport(c.body);
         EXPECT_EQ(check.problem, c.expected) << c.body.substr(0, 300);
         EXPECT_TRUE(check.reportId.empty());
+        // Reading the overview on the way changes no outcome and fills nothing.
+        findings::ReportOverview overview;
+        overview.rulesVersion = -1;
+        EnvelopeCheck withOverview = checkReport(c.body, overview);
+        EXPECT_EQ(withOverview.problem, c.expected) << c.body.substr(0, 300);
+        EXPECT_EQ(overview.rulesVersion, -1);
     }
 }
 
@@ -206,7 +213,13 @@ TEST(ReportEnvelope, SectionsMayHoldAnErrorAndDeepRows) {
 TEST(ReportEnvelope, DeepNestingDoesNotExhaustTheStack) {
     std::string deep = std::string(200000, '[') + std::string(200000, ']');
     std::string section = R"({"name":"S","rows":[)" + deep + "]}";
-    EXPECT_EQ(checkReport(with("sections", sections(26, section))).problem, ReportProblem::None);
+    std::string body = with("sections", sections(26, section));
+    EXPECT_EQ(checkReport(body).problem, ReportProblem::None);
+    findings::ReportOverview overview;
+    EnvelopeCheck check = checkReport(body, overview);
+    EXPECT_EQ(check.problem, ReportProblem::None);
+    EXPECT_EQ(check.reportId, kId);
+    EXPECT_EQ(overview.rulesVersion, findings::kRulesVersion);
 }
 
 TEST(ReportEnvelope, RefusesWhatIsNotAJsonObject) {

@@ -4,7 +4,7 @@ the server stored against what the window showed and saved.
 
   real_server_runner.py --server ZEQ-SERVER --state DIR --make-certs SCRIPT
                         --prefix WINEPREFIX --wine-run SCRIPT --trust-helper EXE
-                        -- COMMAND [ARGS...]
+                        [--console-browser SCRIPT] -- COMMAND [ARGS...]
 
 1. Makes the development certificates for localhost (scripts/make-dev-certs.sh, once,
    in DIR/certs) and has the Wine prefix trust their CA: only the prefix, never the
@@ -19,6 +19,14 @@ the server stored against what the window showed and saved.
    technician's commands: `list` shows exactly one report, under that code, with the
    saved file's size and report_id, from 127.0.0.1; `show CODE` prints exactly the
    saved bytes; the server logged one token request and one report request, both 200.
+5. With --console-browser: the technician's side. `ZEQHealth.exe --collect` (ZEQ_APP,
+   under Wine) saves a second report of the same PC, which `zeq-server import` stores
+   under a new code (importing it again gives the same code, and importing the file
+   the window saved gives the uploaded report's code). The server is started again
+   with its console on loopback and a technician's account; SCRIPT (headless
+   Chromium) logs in, finds both reports by their codes typed in lower case without
+   hyphens and reads their findings: the uploaded report has findings, the imported
+   one the same, and each is among those `zeq-server show CODE --text` prints.
 
 Exits 77 (skipped) when the server binary is missing (the server is a separate native
 build; scripts/test.sh builds it first) or when there is no display; otherwise 0 when
@@ -42,6 +50,11 @@ SKIPPED = 77
 LISTEN_TIMEOUT = 20
 STOP_TIMEOUT = 20
 CODE = re.compile(r"^ZEQ-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}$")
+CONSOLE_LINE = re.compile(r"consola en (http://127\.0\.0\.1:\d+)")
+TECHNICIAN = "tecnica"
+TECHNICIAN_PASSWORD = "clave de la prueba de principio a fin"
+BROWSER_TIMEOUT = 120
+COLLECT_TIMEOUT = 300
 # time, client address, method, path, status, in=, out=, milliseconds
 REQUEST_LINE = re.compile(r"^\S+ (\S+) (GET|POST|PUT|DELETE|HEAD|\S+) (\S+) (\d{3}) in=(\d+) "
                           r"out=(\d+) (\d+)ms$")
@@ -149,11 +162,107 @@ def check_stored_report(arguments, database, work, log_path):
     return failures, figures
 
 
+def wait_for_console(server, log_path):
+    """The console's base URL once the server listens, or None."""
+    started = time.monotonic()
+    while time.monotonic() - started < LISTEN_TIMEOUT:
+        with open(log_path, encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        match = CONSOLE_LINE.search(text)
+        if match and "escuchando en" in text:
+            return match.group(1)
+        if server.poll() is not None:
+            return None
+        time.sleep(0.02)
+    return None
+
+
+def imported_code(arguments, database, path):
+    """The code `zeq-server import` prints, or an error text."""
+    result = technician(arguments, database, "import", path)
+    code = result.stdout.decode("utf-8").strip()
+    if result.returncode != 0 or not CODE.match(code):
+        return None, "zeq-server import %s failed (%d): %r %r" % (
+            os.path.basename(path), result.returncode, result.stdout[:200], result.stderr[:300])
+    return code, None
+
+
+def check_through_console(arguments, database, state, work, code):
+    """Step 5; returns the list of failed checks."""
+    collected = os.path.join(work, "informe-recogido.json")
+    with open(os.path.join(state, "collect.log"), "wb") as out:
+        status = subprocess.run([arguments.wine_run, arguments.prefix, os.environ["ZEQ_APP"],
+                                 "--collect", zeq_test_peer.windows_path(collected)],
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                                timeout=COLLECT_TIMEOUT).returncode
+    if status != 0 or not os.path.exists(collected):
+        return ["ZEQHealth.exe --collect failed (exit status %d)" % status]
+    failures = []
+    second, error = imported_code(arguments, database, collected)
+    if error:
+        return [error]
+    again, error = imported_code(arguments, database, collected)
+    if error or again != second:
+        failures.append(error or "importing the collected report again gives %s, not %s" % (
+            again, second))
+    saved, error = imported_code(arguments, database, os.path.join(work, "informe-guardado.json"))
+    if error or saved != code:
+        failures.append(error or "importing the window's saved report gives %s, not the "
+                        "uploaded %s" % (saved, code))
+    if second == code:
+        failures.append("the collected report was stored under the uploaded one's code")
+
+    added = subprocess.run([arguments.server, "user", "add", TECHNICIAN, "--db", database],
+                           input=(TECHNICIAN_PASSWORD + "\n").encode(), capture_output=True,
+                           timeout=60)
+    if added.returncode != 0:
+        return failures + ["zeq-server user add failed: %r" % added.stderr[:300]]
+    log_path = os.path.join(state, "console-server.log")
+    with open(log_path, "w") as log:
+        server = subprocess.Popen([arguments.server, "serve", "--address", "127.0.0.1",
+                                   "--port", "0", "--db", database, "--console-port", "0"],
+                                  stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    try:
+        base = wait_for_console(server, log_path)
+        if base is None:
+            with open(log_path, encoding="utf-8", errors="replace") as f:
+                return failures + ["the console did not start:\n" + f.read()]
+        browser = subprocess.run(
+            ["/usr/bin/python3", arguments.console_browser, base, TECHNICIAN,
+             TECHNICIAN_PASSWORD, state, code, second],
+            stdin=subprocess.DEVNULL, capture_output=True, timeout=BROWSER_TIMEOUT)
+    finally:
+        stop_server(server)
+    sys.stdout.write(browser.stderr.decode("utf-8", "replace"))
+    if browser.returncode != 0:
+        return failures + ["the browser did not find the reports (exit status %d)" %
+                           browser.returncode]
+    found = json.loads(browser.stdout.decode("utf-8"))
+    uploaded, imported = found.get(code, []), found.get(second, [])
+    print("findings in the browser, uploaded %s: %s" % (code, json.dumps(uploaded,
+                                                                          ensure_ascii=False)))
+    if not uploaded:
+        failures.append("the browser shows no findings for the uploaded report")
+    if imported != uploaded:
+        failures.append("the imported report %s shows %r, the uploaded one %r" % (
+            second, imported, uploaded))
+    shown = technician(arguments, database, "show", code, "--text")
+    text = shown.stdout.decode("utf-8", "replace")
+    for severity, heading in uploaded:
+        # The heading is the severity's word, then the title.
+        title = heading.split(" ", 1)[-1]
+        if title not in text:
+            failures.append("the browser's finding %r (%s) is not in `show --text`" % (
+                title, severity))
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("server", "state", "make-certs", "prefix", "wine-run", "trust-helper"):
         parser.add_argument("--" + option, default="" if option == "server" else None,
                             required=option != "server")
+    parser.add_argument("--console-browser", default="")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     arguments = parser.parse_args()
     command = arguments.command[1:] if arguments.command[:1] == ["--"] else arguments.command
@@ -207,6 +316,11 @@ def main():
         failures.append("zeq-server ended with status %d after SIGTERM" % server_status)
     stored_failures, figures = check_stored_report(arguments, database, work, log_path)
     failures += stored_failures
+    if arguments.console_browser and not failures:
+        console_started = time.monotonic()
+        failures += check_through_console(arguments, database, state, work,
+                                          figures["receipt code"])
+        figures["console check"] = "%.1f s" % (time.monotonic() - console_started)
     figures["server start"] = "%.2f s" % listen_seconds
     figures["driver run"] = "%.1f s" % driver_seconds
     for name, value in figures.items():
@@ -218,6 +332,9 @@ def main():
             print("FAILED: " + failure)
         return 1
     print("the receipt code in the window and the saved report match what zeq-server stored")
+    if arguments.console_browser:
+        print("the technician's browser finds the report by that code and sees its findings; "
+              "the report saved with --collect and imported shows the same findings")
     return 0
 
 

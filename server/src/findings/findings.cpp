@@ -69,13 +69,14 @@ std::vector<Finding> findingsOf(const nlohmann::json& report) {
     return findings;
 }
 
+bool keptWhileParsing(int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+    bool opens = event == nlohmann::json::parse_event_t::object_start ||
+                 event == nlohmann::json::parse_event_t::array_start;
+    return opens ? depth < kDeepestKeptLevel : depth <= kDeepestKeptLevel;
+}
+
 nlohmann::json parseReport(std::string_view reportBytes) {
-    auto keepShallow = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
-        bool opens = event == nlohmann::json::parse_event_t::object_start ||
-                     event == nlohmann::json::parse_event_t::array_start;
-        return opens ? depth < kDeepestKeptLevel : depth <= kDeepestKeptLevel;
-    };
-    return nlohmann::json::parse(reportBytes.begin(), reportBytes.end(), keepShallow, false);
+    return nlohmann::json::parse(reportBytes.begin(), reportBytes.end(), keptWhileParsing, false);
 }
 
 std::vector<Finding> findingsOfBytes(std::string_view reportBytes) {

@@ -56,9 +56,12 @@ std::optional<std::string> identity(const ReportView& report,
 } // namespace
 
 ReportOverview overviewOf(std::string_view reportBytes) {
+    return overviewOfParsed(parseReport(reportBytes));
+}
+
+ReportOverview overviewOfParsed(const nlohmann::json& report) {
     ReportOverview overview;
     overview.rulesVersion = kRulesVersion;
-    nlohmann::json report = parseReport(reportBytes);
     FindingCounts counts = countFindings(findingsOf(report));
     overview.critical = static_cast<std::int64_t>(counts.critical);
     overview.warning = static_cast<std::int64_t>(counts.warning);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 namespace zeq::findings {
 
 // What the technician's list shows of a report without reading it again: the
@@ -25,5 +27,7 @@ struct ReportOverview {
 
 // The overview of stored bytes; never throws on what the report holds.
 ReportOverview overviewOf(std::string_view reportBytes);
+// The same from the bytes already parsed by parseReport (or as it parses).
+ReportOverview overviewOfParsed(const nlohmann::json& report);
 
 } // namespace zeq::findings

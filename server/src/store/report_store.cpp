@@ -259,11 +259,12 @@ bool ReportStore::consumeToken(std::string_view nonce, std::int64_t expiresAt) {
 
 StoreOutcome ReportStore::store(std::string_view reportId, std::string_view body,
                                 std::int64_t receivedAt, std::string_view clientAddress,
-                                const AdmitNewReport& admitNew, const ImportMark* imported) {
+                                const AdmitNewReport& admitNew, const ImportMark* imported,
+                                const findings::ReportOverview* computed) {
     std::string digest = toHex(sha256(body));
     // Parsing a report is the slow part: done before the lock, so that other
     // uploads are not held behind it.
-    findings::ReportOverview overview = findings::overviewOf(body);
+    findings::ReportOverview overview = computed ? *computed : findings::overviewOf(body);
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction transaction(db_);
     {

@@ -87,10 +87,12 @@ class ReportStore {
     // with its code without counting against any quota. admitNew runs under
     // the store's lock: it must be quick and must not call the store. The
     // listing (findings/report_overview.h) is computed before the lock is
-    // taken. An import mark is kept with a new report only.
+    // taken, unless the caller has it already from its own parse of the
+    // bytes. An import mark is kept with a new report only.
     StoreOutcome store(std::string_view reportId, std::string_view body, std::int64_t receivedAt,
                        std::string_view clientAddress, const AdmitNewReport& admitNew = {},
-                       const ImportMark* imported = nullptr);
+                       const ImportMark* imported = nullptr,
+                       const findings::ReportOverview* overview = nullptr);
 
     // Writes listings computed again, in one short transaction; a listing
     // already computed by the same or newer rules, or of a report deleted

@@ -259,18 +259,21 @@ struct CollectionService::Handlers : http::Application {
     }
 
     Response receiveReport(const std::string& client, const std::string& body) {
-        EnvelopeCheck envelope = checkReport(body);
+        findings::ReportOverview overview;
+        EnvelopeCheck envelope = checkReport(body, overview);
         if (envelope.problem != ReportProblem::None) {
             return zeq::refusal(400, describeProblem(envelope.problem));
         }
         bool diskLow = false;
-        StoreOutcome outcome =
-            service.store_.store(envelope.reportId, body, service.clock_(), client, [&] {
+        StoreOutcome outcome = service.store_.store(
+            envelope.reportId, body, service.clock_(), client,
+            [&] {
                 if (diskLow = lowOnDisk(); diskLow) {
                     return QuotaDecision{false, kDiskRetrySeconds};
                 }
                 return service.quota_.charge(client, body.size());
-            });
+            },
+            nullptr, &overview);
         if (outcome.result == StoreResult::Conflict) {
             return zeq::refusal(409, "Ya hay otro informe con el mismo report_id.");
         }

@@ -7,6 +7,7 @@
 #include "base/calendar.h"
 #include "base/text_shapes.h"
 #include "base/utf8.h"
+#include "findings/findings.h"
 
 namespace zeq {
 
@@ -86,46 +87,55 @@ constexpr std::array<BodyProblem, 4> kBodyProblems = {{
     {ReportProblem::NotObject, "El informe no es un objeto JSON."},
 }};
 
+// The tree findings::parseReport builds, built from the same parser events.
+using ReportTree = nlohmann::detail::json_sax_dom_callback_parser<nlohmann::json>;
+
 // Walks the parser's events without building a tree, so a 2 MiB report costs
 // no more memory than its bytes and deep nesting cannot exhaust the stack.
 // Depth 1 holds the envelope's members, depth 2 the elements of "sections",
-// depth 3 the members of one section.
+// depth 3 the members of one section. Given a tree, it also hands it every
+// event (the tree keeps only the shallow levels the findings read).
 class EnvelopeSax {
   public:
     using json = nlohmann::json;
 
+    explicit EnvelopeSax(ReportTree* tree = nullptr) : tree_(tree) {}
+
     bool null() {
-        return value({Kind::Null});
+        return value({Kind::Null}) && (!tree_ || tree_->null());
     }
     bool boolean(bool v) {
-        return value({Kind::Boolean, v});
+        return value({Kind::Boolean, v}) && (!tree_ || tree_->boolean(v));
     }
     bool number_integer(json::number_integer_t v) {
-        return value({Kind::Integer, false, v == 1});
+        return value({Kind::Integer, false, v == 1}) && (!tree_ || tree_->number_integer(v));
     }
     bool number_unsigned(json::number_unsigned_t v) {
-        return value({Kind::Integer, false, v == 1});
+        return value({Kind::Integer, false, v == 1}) && (!tree_ || tree_->number_unsigned(v));
     }
-    bool number_float(json::number_float_t, const json::string_t&) {
-        return value({Kind::Float});
+    bool number_float(json::number_float_t v, const json::string_t& text) {
+        return value({Kind::Float}) && (!tree_ || tree_->number_float(v, text));
     }
     bool string(json::string_t& v) {
-        return value({Kind::String, false, false, v});
+        return value({Kind::String, false, false, v}) && (!tree_ || tree_->string(v));
     }
-    bool binary(json::binary_t&) {
-        return value({Kind::Null});
+    bool binary(json::binary_t& v) {
+        return value({Kind::Null}) && (!tree_ || tree_->binary(v));
     }
-    bool start_object(std::size_t) {
+    bool start_object(std::size_t elements) {
         value({Kind::Object});
         ++depth_;
-        return true;
+        return !tree_ || tree_->start_object(elements);
     }
-    bool start_array(std::size_t) {
+    bool start_array(std::size_t elements) {
         value({Kind::Array});
         ++depth_;
-        return true;
+        return !tree_ || tree_->start_array(elements);
     }
     bool end_object() {
+        if (tree_ && !tree_->end_object()) {
+            return false;
+        }
         --depth_;
         if (depth_ == 2 && inSection_) {
             inSection_ = false;
@@ -136,6 +146,9 @@ class EnvelopeSax {
         return true;
     }
     bool end_array() {
+        if (tree_ && !tree_->end_array()) {
+            return false;
+        }
         --depth_;
         if (depth_ == 1 && inSections_) {
             inSections_ = false;
@@ -143,6 +156,9 @@ class EnvelopeSax {
         return true;
     }
     bool key(json::string_t& k) {
+        if (tree_ && !tree_->key(k)) {
+            return false;
+        }
         if (depth_ == 1) {
             memberKey_ = k;
         } else if (depth_ == 3 && inSection_) {
@@ -150,8 +166,12 @@ class EnvelopeSax {
         }
         return true;
     }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    bool parse_error(std::size_t position, const std::string& token,
+                     const nlohmann::detail::exception& error) {
         parseFailed_ = true;
+        if (tree_) {
+            tree_->parse_error(position, token, error);
+        }
         return false;
     }
 
@@ -232,6 +252,7 @@ class EnvelopeSax {
         }
     }
 
+    ReportTree* tree_;
     int depth_ = 0;
     bool parseFailed_ = false;
     bool rootIsObject_ = false;
@@ -267,7 +288,9 @@ bool isCollectedAt(std::string_view text) {
            number(17, 2) <= 59;
 }
 
-EnvelopeCheck checkReport(std::string_view body) {
+namespace {
+
+EnvelopeCheck checkBody(std::string_view body, findings::ReportOverview* overview) {
     if (!isValidUtf8(body)) {
         return {ReportProblem::NotUtf8, {}};
     }
@@ -279,9 +302,34 @@ EnvelopeCheck checkReport(std::string_view body) {
     if (body.find('\0') != std::string_view::npos) {
         return {ReportProblem::NotJson, {}};
     }
-    EnvelopeSax sax;
+    if (!overview) {
+        EnvelopeSax sax;
+        nlohmann::json::sax_parse(body.begin(), body.end(), &sax);
+        return sax.result();
+    }
+    nlohmann::json parsed;
+    ReportTree tree(parsed, findings::keptWhileParsing, false);
+    EnvelopeSax sax(&tree);
     nlohmann::json::sax_parse(body.begin(), body.end(), &sax);
-    return sax.result();
+    EnvelopeCheck check = sax.result();
+    if (check.problem == ReportProblem::None) {
+        // As nlohmann::json::parse leaves a tree whose top was dropped.
+        if (parsed.is_discarded()) {
+            parsed = nullptr;
+        }
+        *overview = findings::overviewOfParsed(parsed);
+    }
+    return check;
+}
+
+} // namespace
+
+EnvelopeCheck checkReport(std::string_view body) {
+    return checkBody(body, nullptr);
+}
+
+EnvelopeCheck checkReport(std::string_view body, findings::ReportOverview& overview) {
+    return checkBody(body, &overview);
 }
 
 const char* describeProblem(ReportProblem problem) {

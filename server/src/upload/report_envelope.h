@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "findings/report_overview.h"
+
 namespace zeq {
 
 // Largest report the server takes, the same limit the client applies.
@@ -36,6 +38,9 @@ struct EnvelopeCheck {
 };
 
 EnvelopeCheck checkReport(std::string_view body);
+// The same check; a valid report's listing overview is read from the same
+// parse of its bytes into overview (left alone when the report is refused).
+EnvelopeCheck checkReport(std::string_view body, findings::ReportOverview& overview);
 
 // The short text of a refusal, for the response body (None has none).
 const char* describeProblem(ReportProblem problem);

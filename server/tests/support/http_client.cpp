@@ -22,7 +22,7 @@ namespace zeq::test {
 namespace {
 
 constexpr int kSocketTimeoutSeconds = 30;
-constexpr std::size_t kMaxResponseBytes = 1 << 20;
+constexpr std::size_t kMaxResponseBytes = 8 << 20; // a 2 MiB report's console page is larger
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -317,9 +317,8 @@ namespace {
 // One request on a connection of its own; body null: none. (A body passed down
 // as a pointer, not as a std::optional temporary: GCC 12's -O2 warns that such
 // a temporary may be used uninitialised when getToken() is inlined.)
-HttpResponse exchange(const HttpClient& client, const std::string& method,
-                      const std::string& path, const HeaderList& headers,
-                      const std::string* body) {
+HttpResponse exchange(const HttpClient& client, const std::string& method, const std::string& path,
+                      const HeaderList& headers, const std::string* body) {
     std::unique_ptr<Connection> connection = client.connect();
     if (!connection) {
         return {};

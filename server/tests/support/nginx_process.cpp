@@ -64,9 +64,13 @@ std::string mainConfig(const std::string& dir) {
     config += "worker_processes auto;\n"
               "daemon off;\n"
               "master_process on;\n"
-              "pid " + dir + "/nginx.pid;\n"
+              "pid " +
+              dir +
+              "/nginx.pid;\n"
               // warn, not Debian's error: the site logs its refusals at warn.
-              "error_log " + dir + "/error.log warn;\n"
+              "error_log " +
+              dir +
+              "/error.log warn;\n"
               "events {\n"
               "    worker_connections 768;\n"
               "}\n"
@@ -78,14 +82,28 @@ std::string mainConfig(const std::string& dir) {
               "    default_type application/octet-stream;\n"
               "    ssl_protocols TLSv1 TLSv1.1 TLSv1.2 TLSv1.3;\n"
               "    ssl_prefer_server_ciphers on;\n"
-              "    access_log " + dir + "/access.log;\n"
+              "    access_log " +
+              dir +
+              "/access.log;\n"
               "    gzip on;\n"
-              "    client_body_temp_path " + dir + "/client_body;\n"
-              "    proxy_temp_path " + dir + "/proxy;\n"
-              "    fastcgi_temp_path " + dir + "/fastcgi;\n"
-              "    uwsgi_temp_path " + dir + "/uwsgi;\n"
-              "    scgi_temp_path " + dir + "/scgi;\n"
-              "    include " + dir + "/zeq-server.conf;\n"
+              "    client_body_temp_path " +
+              dir +
+              "/client_body;\n"
+              "    proxy_temp_path " +
+              dir +
+              "/proxy;\n"
+              "    fastcgi_temp_path " +
+              dir +
+              "/fastcgi;\n"
+              "    uwsgi_temp_path " +
+              dir +
+              "/uwsgi;\n"
+              "    scgi_temp_path " +
+              dir +
+              "/scgi;\n"
+              "    include " +
+              dir +
+              "/site.conf;\n"
               "}\n";
     return config;
 }
@@ -176,9 +194,9 @@ int freeLoopbackPort(const std::string& address) {
     return port;
 }
 
-std::vector<std::pair<std::string, std::string>>
-NginxProcess::siteSubstitutions(int port, int ipv6Port, int upstreamPort,
-                                const std::string& certDir) {
+NginxProcess::Substitutions NginxProcess::siteSubstitutions(int port, int ipv6Port,
+                                                            int upstreamPort,
+                                                            const std::string& certDir) {
     const std::string host = "informes.example.net";
     const std::string live = "/etc/letsencrypt/live/" + host;
     return {
@@ -193,10 +211,34 @@ NginxProcess::siteSubstitutions(int port, int ipv6Port, int upstreamPort,
     };
 }
 
+NginxProcess::Substitutions
+NginxProcess::consoleSiteSubstitutions(int port, int ipv6Port, int consolePort,
+                                       const std::string& certDir,
+                                       const std::string& allowedAddress) {
+    const std::string host = "consola.example.net";
+    const std::string live = "/etc/letsencrypt/live/" + host;
+    return {
+        {"listen 8443 ssl;", "listen 127.0.0.1:" + std::to_string(port) + " ssl;"},
+        {"listen [::]:8443 ssl;", ipv6Port != 0
+                                      ? "listen [::1]:" + std::to_string(ipv6Port) + " ssl;"
+                                      : "# (no IPv6 loopback here) listen [::]:8443 ssl;"},
+        {"127.0.0.1:8081", "127.0.0.1:" + std::to_string(consolePort)},
+        {live + "/fullchain.pem", certDir + "/server.pem"},
+        {live + "/privkey.pem", certDir + "/server.key"},
+        {"server_name " + host + ";", "server_name localhost;"},
+        {"allow 192.0.2.0/24;", "allow " + allowedAddress + ";"},
+    };
+}
+
 NginxProcess::NginxProcess(const std::string& siteFile, int upstreamPort,
-                           const std::string& certDir) {
-    // nginx takes relative paths from its prefix, the temporary directory.
-    const std::string certs = std::filesystem::absolute(certDir).string();
+                           const std::string& certDir)
+    : NginxProcess(siteFile, [upstreamPort, certDir](int port, int ipv6Port) {
+          // nginx takes relative paths from its prefix, the temporary directory.
+          return siteSubstitutions(port, ipv6Port, upstreamPort,
+                                   std::filesystem::absolute(certDir).string());
+      }) {}
+
+NginxProcess::NginxProcess(const std::string& siteFile, const SiteSubstitutions& substitutions) {
     const std::string original = readFile(siteFile);
     if (original.empty()) {
         throw std::runtime_error("cannot read the nginx site " + siteFile);
@@ -211,13 +253,13 @@ NginxProcess::NginxProcess(const std::string& siteFile, int upstreamPort,
         port_ = freeLoopbackPort("127.0.0.1");
         ipv6Port_ = freeLoopbackPort("::1");
         std::string site = original;
-        for (const auto& [from, to] : siteSubstitutions(port_, ipv6Port_, upstreamPort, certs)) {
+        for (const auto& [from, to] : substitutions(port_, ipv6Port_)) {
             if (replaceAll(site, from, to) == 0) {
                 throw std::runtime_error("the nginx site no longer has \"" + from +
                                          "\", which the tests replace: " + siteFile);
             }
         }
-        writeFile(dir_.file("zeq-server.conf"), site);
+        writeFile(dir_.file("site.conf"), site);
         if (start(args)) {
             return;
         }
@@ -308,7 +350,7 @@ std::string NginxProcess::accessLog() const {
 }
 
 std::string NginxProcess::site() const {
-    return readFile(dir_.file("zeq-server.conf"));
+    return readFile(dir_.file("site.conf"));
 }
 
 double NginxProcess::cpuSeconds() const {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,9 +30,16 @@ namespace zeq::test {
 // then SIGTERM, then SIGKILL if it lingers) and waits for it.
 class NginxProcess {
   public:
+    using Substitutions = std::vector<std::pair<std::string, std::string>>;
+    // The (text in the site, its replacement) pairs for the ports nginx is to
+    // listen on (HTTPS on 127.0.0.1 and ::1, 0 for none).
+    using SiteSubstitutions = std::function<Substitutions(int port, int ipv6Port)>;
+
     // certDir: the test certificates (server.pem, server.key) of
     // scripts/make-dev-certs.sh.
     NginxProcess(const std::string& siteFile, int upstreamPort, const std::string& certDir);
+    // Another site, such as the console's, with its own replacements.
+    NginxProcess(const std::string& siteFile, const SiteSubstitutions& substitutions);
     ~NginxProcess();
     NginxProcess(const NginxProcess&) = delete;
     NginxProcess& operator=(const NginxProcess&) = delete;
@@ -57,8 +65,13 @@ class NginxProcess {
 
     // (text in the site, its replacement) pairs for the given ports and
     // certificates, in the order they are applied.
-    static std::vector<std::pair<std::string, std::string>>
-    siteSubstitutions(int port, int ipv6Port, int upstreamPort, const std::string& certDir);
+    static Substitutions siteSubstitutions(int port, int ipv6Port, int upstreamPort,
+                                           const std::string& certDir);
+    // The same for the console's site (deploy/nginx/zeq-console.conf), its
+    // office allow-list replaced by the one address given.
+    static Substitutions consoleSiteSubstitutions(int port, int ipv6Port, int consolePort,
+                                                  const std::string& certDir,
+                                                  const std::string& allowedAddress);
 
   private:
     // Checks the configuration (nginx -t) and starts nginx; false when nginx

@@ -1,0 +1,68 @@
+#include "support/console_session.h"
+
+#include <cctype>
+#include <cstdio>
+#include <regex>
+
+#include "support/server_process.h"
+
+namespace zeq::test {
+
+namespace {
+
+std::string cookieOf(const HttpResponse& response, const std::string& name) {
+    auto range = response.headers.equal_range("set-cookie");
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second.rfind(name + "=", 0) == 0) {
+            return it->second.substr(0, it->second.find(';'));
+        }
+    }
+    return {};
+}
+
+std::string formEncoded(const std::string& value) {
+    std::string encoded;
+    for (unsigned char c : value) {
+        if (std::isalnum(c)) {
+            encoded += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            encoded += hex;
+        }
+    }
+    return encoded;
+}
+
+} // namespace
+
+bool ConsoleSession::login(const std::string& name, const std::string& password) {
+    HttpResponse form = client_.request("GET", "/entrar");
+    static const std::regex token(R"re(name="token" value="([0-9a-f]{64})")re");
+    std::smatch match;
+    if (form.status != 200 || !std::regex_search(form.body, match, token)) {
+        return false;
+    }
+    std::string body = "token=" + std::string(match[1]) + "&nombre=" + formEncoded(name) +
+                       "&clave=" + formEncoded(password);
+    HttpResponse answer = client_.request("POST", "/entrar",
+                                          {{"Cookie", cookieOf(form, "zeq-entrada")},
+                                           {"Content-Type", "application/x-www-form-urlencoded"}},
+                                          body);
+    cookie_ = cookieOf(answer, "zeq-sesion");
+    return answer.status == 303 && !cookie_.empty();
+}
+
+HttpResponse ConsoleSession::get(const std::string& path) {
+    return client_.request("GET", path, {{"Cookie", cookie_}});
+}
+
+bool addTechnician(const std::string& serverBinary, const std::string& database,
+                   const std::string& name, const std::string& password) {
+    std::string input = password + "\n";
+    std::string out, err;
+    return runProgram({serverBinary, "user", "add", name, "--db", database}, &out, &err, &input) ==
+           0;
+}
+
+} // namespace zeq::test

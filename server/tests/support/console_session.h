@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include "support/http_client.h"
+
+namespace zeq::test {
+
+// A technician's browser on the console's plain HTTP listener on loopback (its
+// cookies are then the ones without the __Host- prefix): logs in through the
+// login form, then fetches pages with its session.
+class ConsoleSession {
+  public:
+    explicit ConsoleSession(int consolePort) : client_(consolePort, "") {}
+
+    // True once the console has answered the form with a session.
+    bool login(const std::string& name, const std::string& password);
+    HttpResponse get(const std::string& path);
+
+  private:
+    HttpClient client_;
+    std::string cookie_; // "name=value"
+};
+
+// Adds a technician account with `zeq-server user add`, the password given on
+// standard input; false when the command fails.
+bool addTechnician(const std::string& serverBinary, const std::string& database,
+                   const std::string& name, const std::string& password);
+
+} // namespace zeq::test
