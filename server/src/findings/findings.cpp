@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "findings/report_text.h"
+#include "findings/report_tree.h"
 #include "findings/rules.h"
 
 namespace zeq::findings {
@@ -21,7 +22,6 @@ constexpr RuleGroup kRuleGroups[] = {
 // Values deeper than a row's members (an object or array where the report
 // has a string) are dropped while parsing: no rule reads them, and a deeply
 // nested value must not cost a deep tree.
-constexpr int kDeepestKeptLevel = 5; // report, sections, section, rows, row: 0 to 4
 
 } // namespace
 
@@ -69,14 +69,11 @@ std::vector<Finding> findingsOf(const nlohmann::json& report) {
     return findings;
 }
 
-bool keptWhileParsing(int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
-    bool opens = event == nlohmann::json::parse_event_t::object_start ||
-                 event == nlohmann::json::parse_event_t::array_start;
-    return opens ? depth < kDeepestKeptLevel : depth <= kDeepestKeptLevel;
-}
-
 nlohmann::json parseReport(std::string_view reportBytes) {
-    return nlohmann::json::parse(reportBytes.begin(), reportBytes.end(), keptWhileParsing, false);
+    nlohmann::json parsed;
+    ReportTreeBuilder tree(parsed);
+    nlohmann::json::sax_parse(reportBytes.begin(), reportBytes.end(), &tree);
+    return tree.complete() ? parsed : nlohmann::json(nlohmann::json::value_t::discarded);
 }
 
 std::vector<Finding> findingsOfBytes(std::string_view reportBytes) {

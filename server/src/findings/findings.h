@@ -27,8 +27,6 @@ std::vector<Finding> findingsOfBytes(std::string_view reportBytes);
 // are dropped (no rule reads them, and deep nesting must not cost a deep
 // tree); a discarded value when the bytes are not JSON.
 nlohmann::json parseReport(std::string_view reportBytes);
-// What parseReport keeps, for a parser that also does other work on the way.
-bool keptWhileParsing(int depth, nlohmann::json::parse_event_t event, nlohmann::json& parsed);
 
 struct FindingCounts {
     std::size_t critical = 0;

@@ -8,6 +8,7 @@
 #include "base/text_shapes.h"
 #include "base/utf8.h"
 #include "findings/findings.h"
+#include "findings/report_tree.h"
 
 namespace zeq {
 
@@ -88,7 +89,7 @@ constexpr std::array<BodyProblem, 4> kBodyProblems = {{
 }};
 
 // The tree findings::parseReport builds, built from the same parser events.
-using ReportTree = nlohmann::detail::json_sax_dom_callback_parser<nlohmann::json>;
+using ReportTree = findings::ReportTreeBuilder;
 
 // Walks the parser's events without building a tree, so a 2 MiB report costs
 // no more memory than its bytes and deep nesting cannot exhaust the stack.
@@ -308,15 +309,11 @@ EnvelopeCheck checkBody(std::string_view body, findings::ReportOverview* overvie
         return sax.result();
     }
     nlohmann::json parsed;
-    ReportTree tree(parsed, findings::keptWhileParsing, false);
+    ReportTree tree(parsed);
     EnvelopeSax sax(&tree);
     nlohmann::json::sax_parse(body.begin(), body.end(), &sax);
     EnvelopeCheck check = sax.result();
     if (check.problem == ReportProblem::None) {
-        // As nlohmann::json::parse leaves a tree whose top was dropped.
-        if (parsed.is_discarded()) {
-            parsed = nullptr;
-        }
         *overview = findings::overviewOfParsed(parsed);
     }
     return check;
