@@ -14,44 +14,55 @@ struct Markup {
 Html text(std::string_view plain) {
     Html html;
     html.markup_.reserve(plain.size());
-    for (char c : plain) {
-        switch (c) {
+    std::size_t copied = 0;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        const char* entity = nullptr;
+        switch (plain[i]) {
         case '&':
-            html.markup_ += "&amp;";
+            entity = "&amp;";
             break;
         case '<':
-            html.markup_ += "&lt;";
+            entity = "&lt;";
             break;
         case '>':
-            html.markup_ += "&gt;";
+            entity = "&gt;";
             break;
         case '"':
-            html.markup_ += "&quot;";
+            entity = "&quot;";
             break;
         case '\'':
-            html.markup_ += "&#39;";
+            entity = "&#39;";
             break;
         default:
-            html.markup_ += c;
+            continue;
         }
+        html.markup_.append(plain.substr(copied, i - copied)).append(entity);
+        copied = i + 1;
     }
+    html.markup_.append(plain.substr(copied));
     return html;
 }
 
 namespace {
 
-std::string openTag(const char* tag, std::initializer_list<Attribute> attributes) {
-    std::string markup = std::string("<") + tag;
+void appendOpenTag(std::string& markup, const char* tag,
+                   std::initializer_list<Attribute> attributes) {
+    markup.append("<").append(tag);
     for (const Attribute& attribute : attributes) {
-        markup += std::string(" ") + attribute.name + "=\"" + text(attribute.value).str() + "\"";
+        markup.append(" ").append(attribute.name).append("=\"");
+        markup.append(text(attribute.value).str()).append("\"");
     }
-    return markup + ">";
+    markup.append(">");
 }
 
 } // namespace
 
 Html element(const char* tag, std::initializer_list<Attribute> attributes, const Html& content) {
-    return Markup::of(openTag(tag, attributes) + content.str() + "</" + tag + ">");
+    std::string markup;
+    markup.reserve(content.str().size() + 2 * std::char_traits<char>::length(tag) + 5);
+    appendOpenTag(markup, tag, attributes);
+    markup.append(content.str()).append("</").append(tag).append(">");
+    return Markup::of(std::move(markup));
 }
 
 Html element(const char* tag, const Html& content) {
@@ -59,7 +70,9 @@ Html element(const char* tag, const Html& content) {
 }
 
 Html voidElement(const char* tag, std::initializer_list<Attribute> attributes) {
-    return Markup::of(openTag(tag, attributes));
+    std::string markup;
+    appendOpenTag(markup, tag, attributes);
+    return Markup::of(std::move(markup));
 }
 
 } // namespace zeq::console

@@ -192,6 +192,7 @@ std::string Connection::readUntil(std::string_view marker, std::size_t limit) {
 HttpResponse Connection::readResponse(bool toHead) {
     std::string raw;
     char buffer[16384];
+    std::size_t complete = std::string::npos; // bytes of a whole answer, once known
     for (;;) {
         long n = readSome(buffer, sizeof buffer);
         if (n <= 0) {
@@ -201,9 +202,17 @@ HttpResponse Connection::readResponse(bool toHead) {
         if (raw.size() > kMaxResponseBytes) {
             break;
         }
-        HttpResponse response = parseResponse(raw, toHead);
-        if (response.status != 0 && response.headers.count("content-length") != 0) {
-            return response;
+        // The head is parsed once it is whole; then only the length is watched,
+        // so a large body is not parsed again for every piece that arrives.
+        if (complete == std::string::npos && raw.find("\r\n\r\n") != std::string::npos) {
+            HttpResponse head = parseResponse(raw.substr(0, raw.find("\r\n\r\n") + 4), true);
+            auto length = head.headers.find("content-length");
+            if (head.status != 0 && length != head.headers.end()) {
+                complete = toHead ? 0 : raw.find("\r\n\r\n") + 4 + std::stoul(length->second);
+            }
+        }
+        if (complete != std::string::npos && raw.size() >= complete) {
+            break;
         }
     }
     return parseResponse(raw, toHead);
