@@ -222,7 +222,7 @@ TEST_F(HttpLimits, ATermSignalEndsTheServerWhateverSlowClientsDo) {
     attackFrom127001(server->port(), attack, 50, 20, 20);
     auto began = SteadyClock::now();
     server->signal(SIGTERM);
-    EXPECT_EQ(server->wait(), 0);
+    EXPECT_EQ(server->wait(), 0) << log();
     EXPECT_LT(SteadyClock::now() - began, 3s);
     EXPECT_EQ(stored(), 0);
 }

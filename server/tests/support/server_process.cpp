@@ -33,7 +33,11 @@ std::vector<char*> argvOf(const std::vector<std::string>& args) {
     return argv;
 }
 
+// As a shell reports it: 128 + the signal for a process a signal ended.
 int exitStatus(int status) {
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
