@@ -13,6 +13,7 @@
 
 #include "accounts/audit_log.h"
 #include "store/report_store.h"
+#include "support/console_session.h"
 #include "support/findings_report.h"
 #include "support/http_client.h"
 #include "support/sample_report.h"
@@ -21,6 +22,9 @@
 namespace zeq {
 namespace {
 
+using test::cookiePair;
+using test::formBody;
+using test::formToken;
 using test::HttpClient;
 using test::HttpResponse;
 using json = nlohmann::json;
@@ -66,16 +70,6 @@ std::string hostileReport() {
     return report.dump();
 }
 
-std::string cookiePair(const HttpResponse& response, const std::string& name) {
-    auto range = response.headers.equal_range("set-cookie");
-    for (auto it = range.first; it != range.second; ++it) {
-        if (it->second.rfind(name + "=", 0) == 0) {
-            return it->second.substr(0, it->second.find(';'));
-        }
-    }
-    return {};
-}
-
 std::string setCookieLine(const HttpResponse& response, const std::string& name) {
     auto range = response.headers.equal_range("set-cookie");
     for (auto it = range.first; it != range.second; ++it) {
@@ -84,30 +78,6 @@ std::string setCookieLine(const HttpResponse& response, const std::string& name)
         }
     }
     return {};
-}
-
-std::string formToken(const std::string& body) {
-    static const std::regex token(R"re(name="token" value="([0-9a-f]{64})")re");
-    std::smatch match;
-    return std::regex_search(body, match, token) ? std::string(match[1]) : std::string();
-}
-
-std::string formBody(const std::vector<std::pair<std::string, std::string>>& fields) {
-    std::string body;
-    for (const auto& [name, value] : fields) {
-        std::string encoded;
-        for (unsigned char c : value) {
-            if (std::isalnum(c)) {
-                encoded += static_cast<char>(c);
-            } else {
-                char hex[4];
-                std::snprintf(hex, sizeof hex, "%%%02X", c);
-                encoded += hex;
-            }
-        }
-        body += (body.empty() ? "" : "&") + name + "=" + encoded;
-    }
-    return body;
 }
 
 struct Browser {

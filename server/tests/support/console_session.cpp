@@ -8,9 +8,7 @@
 
 namespace zeq::test {
 
-namespace {
-
-std::string cookieOf(const HttpResponse& response, const std::string& name) {
+std::string cookiePair(const HttpResponse& response, const std::string& name) {
     auto range = response.headers.equal_range("set-cookie");
     for (auto it = range.first; it != range.second; ++it) {
         if (it->second.rfind(name + "=", 0) == 0) {
@@ -20,36 +18,42 @@ std::string cookieOf(const HttpResponse& response, const std::string& name) {
     return {};
 }
 
-std::string formEncoded(const std::string& value) {
-    std::string encoded;
-    for (unsigned char c : value) {
-        if (std::isalnum(c)) {
-            encoded += static_cast<char>(c);
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%%%02X", c);
-            encoded += hex;
-        }
-    }
-    return encoded;
+std::string formToken(const std::string& body) {
+    static const std::regex token(R"re(name="token" value="([0-9a-f]{64})")re");
+    std::smatch match;
+    return std::regex_search(body, match, token) ? std::string(match[1]) : std::string();
 }
 
-} // namespace
+std::string formBody(const std::vector<std::pair<std::string, std::string>>& fields) {
+    std::string body;
+    for (const auto& [name, value] : fields) {
+        std::string encoded;
+        for (unsigned char c : value) {
+            if (std::isalnum(c)) {
+                encoded += static_cast<char>(c);
+            } else {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", c);
+                encoded += hex;
+            }
+        }
+        body += (body.empty() ? "" : "&") + name + "=" + encoded;
+    }
+    return body;
+}
 
 bool ConsoleSession::login(const std::string& name, const std::string& password) {
     HttpResponse form = client_.request("GET", "/entrar");
-    static const std::regex token(R"re(name="token" value="([0-9a-f]{64})")re");
-    std::smatch match;
-    if (form.status != 200 || !std::regex_search(form.body, match, token)) {
+    std::string token = formToken(form.body);
+    if (form.status != 200 || token.empty()) {
         return false;
     }
-    std::string body = "token=" + std::string(match[1]) + "&nombre=" + formEncoded(name) +
-                       "&clave=" + formEncoded(password);
+    std::string body = formBody({{"token", token}, {"nombre", name}, {"clave", password}});
     HttpResponse answer = client_.request("POST", "/entrar",
-                                          {{"Cookie", cookieOf(form, "zeq-entrada")},
+                                          {{"Cookie", cookiePair(form, "zeq-entrada")},
                                            {"Content-Type", "application/x-www-form-urlencoded"}},
                                           body);
-    cookie_ = cookieOf(answer, "zeq-sesion");
+    cookie_ = cookiePair(answer, "zeq-sesion");
     return answer.status == 303 && !cookie_.empty();
 }
 

@@ -1,10 +1,19 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/http_client.h"
 
 namespace zeq::test {
+
+// The "name=value" of a cookie the response sets; empty when it sets none.
+std::string cookiePair(const HttpResponse& response, const std::string& name);
+// The anti-forgery token of the first form on a page; empty when there is none.
+std::string formToken(const std::string& body);
+// Fields encoded as a browser posts a form (application/x-www-form-urlencoded).
+std::string formBody(const std::vector<std::pair<std::string, std::string>>& fields);
 
 // A technician's browser on the console's plain HTTP listener on loopback (its
 // cookies are then the ones without the __Host- prefix): logs in through the
