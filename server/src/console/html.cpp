@@ -11,12 +11,12 @@ struct Markup {
     }
 };
 
-Html text(std::string_view plain) {
-    Html html;
-    html.markup_.reserve(plain.size());
+namespace {
+
+void appendEscaped(std::string& markup, std::string_view plain) {
     std::size_t copied = 0;
     for (std::size_t i = 0; i < plain.size(); ++i) {
-        const char* entity = nullptr;
+        std::string_view entity;
         switch (plain[i]) {
         case '&':
             entity = "&amp;";
@@ -36,26 +36,46 @@ Html text(std::string_view plain) {
         default:
             continue;
         }
-        html.markup_.append(plain.substr(copied, i - copied)).append(entity);
+        markup.append(plain.substr(copied, i - copied)).append(entity);
         copied = i + 1;
     }
-    html.markup_.append(plain.substr(copied));
-    return html;
+    markup.append(plain.substr(copied));
 }
-
-namespace {
 
 void appendOpenTag(std::string& markup, const char* tag,
                    std::initializer_list<Attribute> attributes) {
     markup.append("<").append(tag);
     for (const Attribute& attribute : attributes) {
         markup.append(" ").append(attribute.name).append("=\"");
-        markup.append(text(attribute.value).str()).append("\"");
+        appendEscaped(markup, attribute.value);
+        markup.append("\"");
     }
     markup.append(">");
 }
 
 } // namespace
+
+Html text(std::string_view plain) {
+    Html html;
+    html.markup_.reserve(plain.size());
+    appendEscaped(html.markup_, plain);
+    return html;
+}
+
+Html& Html::open(const char* tag, std::initializer_list<Attribute> attributes) {
+    appendOpenTag(markup_, tag, attributes);
+    return *this;
+}
+
+Html& Html::close(const char* tag) {
+    markup_.append("</").append(tag).append(">");
+    return *this;
+}
+
+Html& Html::appendText(std::string_view plain) {
+    appendEscaped(markup_, plain);
+    return *this;
+}
 
 Html element(const char* tag, std::initializer_list<Attribute> attributes, const Html& content) {
     std::string markup;

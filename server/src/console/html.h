@@ -6,6 +6,11 @@
 
 namespace zeq::console {
 
+struct Attribute {
+    const char* name; // a literal of this program
+    std::string value;
+};
+
 // Markup for the console's pages. It is made only from the literals of this
 // program and from text passed through `text` (or an attribute value), so a
 // value from a report or a request can never become markup: escaping happens
@@ -22,6 +27,9 @@ class Html {
     const std::string& str() const {
         return markup_;
     }
+    std::string take() && {
+        return std::move(markup_);
+    }
     Html& operator+=(const Html& more) {
         markup_ += more.markup_;
         return *this;
@@ -31,6 +39,13 @@ class Html {
         return a;
     }
 
+    // The same markup as += element(...), written in place: a long table built
+    // from nested elements would copy every row into each enclosing element
+    // and allocate a string per cell. The caller closes what it opens.
+    Html& open(const char* tag, std::initializer_list<Attribute> attributes = {});
+    Html& close(const char* tag);
+    Html& appendText(std::string_view plain);
+
   private:
     friend Html text(std::string_view plain);
     friend struct Markup;
@@ -39,11 +54,6 @@ class Html {
 
 // Plain text as HTML: &, <, >, " and ' escaped.
 Html text(std::string_view plain);
-
-struct Attribute {
-    const char* name; // a literal of this program
-    std::string value;
-};
 
 // <tag attributes>content</tag>, and a void element (<input>, <meta>) without content.
 Html element(const char* tag, std::initializer_list<Attribute> attributes, const Html& content);

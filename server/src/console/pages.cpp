@@ -11,6 +11,7 @@
 #include "store/receipt_code.h"
 #include "console/html.h"
 #include "findings/findings.h"
+#include "findings/machine_identity.h"
 #include "findings/member_units.h"
 #include "findings/report_dates.h"
 #include "findings/report_text.h"
@@ -106,8 +107,10 @@ std::string document(std::string_view title, const Html& header, const Html& bod
                 Html::literal(" · Consola de informes</title><link rel=\"stylesheet\" "
                               "href=\"/estilo.css\"><link rel=\"icon\" type=\"image/svg+xml\" "
                               "href=\"/icono.svg\"></head><body>") +
-                header + element("main", body) + Html::literal("</body></html>\n");
-    return page.str();
+                header;
+    page.open("main") += body;
+    page.close("main") += Html::literal("</body></html>\n");
+    return std::move(page).take();
 }
 
 Html hiddenToken(std::string_view formToken) {
@@ -281,21 +284,24 @@ std::string sectionNote(const SectionView& view) {
 
 // A section of one row (the machine, Windows, the BIOS...) as a card of
 // member and value, which reads better than one very wide row.
-Html cardTable(Section section, const json& row) {
-    Html body;
+void appendCardTable(Html& out, Section section, const json& row) {
+    out.open("div", {{"class", "tabla"}}).open("table", {{"class", "ficha"}}).open("tbody");
     for (const auto& item : row.items()) {
-        body += element("tr", element("th", text(findings::plainText(item.key(), 80))) +
-                                  element("td", text(findings::readableValue(section, item.key(),
-                                                                             item.value()))));
+        out.open("tr").open("th").appendText(findings::plainText(item.key(), 80)).close("th");
+        out.open("td")
+            .appendText(findings::readableValue(section, item.key(), item.value()))
+            .close("td")
+            .close("tr");
     }
-    return element("div", {{"class", "tabla"}},
-                   element("table", {{"class", "ficha"}}, element("tbody", body)));
+    out.close("tbody").close("table").close("div");
 }
 
-// One column per member, in the order members first appear.
-Html rowsTable(Section section, const json& rows) {
+// One column per member, in the order members first appear. A section may
+// hold thousands of rows, so the table is written in place.
+void appendRowsTable(Html& out, Section section, const json& rows) {
     if (rows.size() == 1 && rows[0].is_object()) {
-        return cardTable(section, rows[0]);
+        appendCardTable(out, section, rows[0]);
+        return;
     }
     std::vector<std::string> members;
     for (const json& row : rows) {
@@ -308,51 +314,51 @@ Html rowsTable(Section section, const json& rows) {
             }
         }
     }
-    Html head = element("th", text("#"));
+    out.open("div", {{"class", "tabla"}}).open("table").open("thead").open("tr");
+    out.open("th").appendText("#").close("th");
     for (const std::string& member : members) {
-        head += element("th", text(findings::plainText(member, 80)));
+        out.open("th").appendText(findings::plainText(member, 80)).close("th");
     }
-    Html body;
+    out.close("tr").close("thead").open("tbody");
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const json& row = rows[r];
-        Html cells = element("td", {{"class", "num"}}, text(std::to_string(r + 1)));
+        out.open("tr").open("td", {{"class", "num"}}).appendText(std::to_string(r + 1)).close("td");
         if (!row.is_object()) {
-            cells += element("td", text("(no es un objeto)"));
+            out.open("td").appendText("(no es un objeto)").close("td");
         }
         for (std::size_t m = 0; row.is_object() && m < members.size(); ++m) {
             auto value = row.find(members[m]);
-            cells +=
-                element("td", text(value == row.end()
-                                       ? std::string()
-                                       : findings::readableValue(section, members[m], *value)));
+            out.open("td");
+            if (value != row.end()) {
+                out.appendText(findings::readableValue(section, members[m], *value));
+            }
+            out.close("td");
         }
-        body += element("tr", cells);
+        out.close("tr");
     }
-    return element(
-        "div", {{"class", "tabla"}},
-        element("table", element("thead", element("tr", head)) + element("tbody", body)));
+    out.close("tbody").close("table").close("div");
 }
 
-Html sectionsBlock(const json& report) {
+void appendSections(Html& out, const json& report) {
     findings::ReportView view(report);
-    Html block;
     for (std::size_t i = 0; i < findings::kSectionCount; ++i) {
         auto section = static_cast<Section>(i);
         SectionView sectionView = view.section(section);
-        Html content = element("h2", text(std::to_string(i + 1) + ". " +
-                                          std::string(findings::sectionTitle(section))));
+        out.open("section", {{"id", "seccion-" + std::to_string(i + 1)}});
+        out.open("h2")
+            .appendText(std::to_string(i + 1) + ". " + std::string(findings::sectionTitle(section)))
+            .close("h2");
         if (std::string note = sectionNote(sectionView); !note.empty()) {
-            content += paragraph("nota", note);
+            out += paragraph("nota", note);
         }
         const json* rows = sectionView.rows();
         if (rows != nullptr && rows->empty()) {
-            content += element("p", text("Sin filas."));
+            out.open("p").appendText("Sin filas.").close("p");
         } else if (rows != nullptr) {
-            content += rowsTable(section, *rows);
+            appendRowsTable(out, section, *rows);
         }
-        block += element("section", {{"id", "seccion-" + std::to_string(i + 1)}}, content);
+        out.close("section");
     }
-    return block;
 }
 
 std::string urlEncoded(std::string_view value) {
@@ -380,13 +386,18 @@ Html pageLink(std::string_view search, const char* direction, const ListCursor& 
                    text(label));
 }
 
+// Firmware that was never given a name says "To be filled by O.E.M." or
+// "System Product Name"; such a text names no machine and is left out.
 std::string machineText(const ListedReport& report) {
-    std::string machine = findings::plainText(report.manufacturer.value_or(""), 60);
-    std::string model = findings::plainText(report.model.value_or(""), 80);
-    if (!model.empty()) {
-        machine += (machine.empty() ? "" : " ") + model;
-    }
-    return machine;
+    std::string machine;
+    auto add = [&machine](const std::optional<std::string>& part, std::size_t maxBytes) {
+        if (part && !findings::isPlaceholderIdentity(*part)) {
+            machine += (machine.empty() ? "" : " ") + findings::plainText(*part, maxBytes);
+        }
+    };
+    add(report.manufacturer, 60);
+    add(report.model, 80);
+    return machine.empty() ? std::string("(sin marca ni modelo)") : machine;
 }
 
 std::string countText(const std::optional<std::int64_t>& count) {
@@ -532,7 +543,7 @@ std::string reportPage(const Visitor& visitor, const ReadReport& report,
     }
     body += element("section", others);
     if (parsed.is_object()) {
-        body += sectionsBlock(parsed);
+        appendSections(body, parsed);
     }
     return document("Informe " + report.listing.code, siteHeader(visitor), body);
 }

@@ -73,7 +73,11 @@ nlohmann::json parseReport(std::string_view reportBytes) {
     nlohmann::json parsed;
     ReportTreeBuilder tree(parsed);
     nlohmann::json::sax_parse(reportBytes.begin(), reportBytes.end(), &tree);
-    return tree.complete() ? parsed : nlohmann::json(nlohmann::json::value_t::discarded);
+    // Two returns, not a conditional expression: that would copy the whole tree.
+    if (!tree.complete()) {
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+    }
+    return parsed;
 }
 
 std::vector<Finding> findingsOfBytes(std::string_view reportBytes) {

@@ -1,5 +1,7 @@
 #include "findings/report_text.h"
 
+#include <algorithm>
+
 #include <cstdint>
 
 namespace zeq::findings {
@@ -53,6 +55,11 @@ bool isBidiControl(std::uint32_t cp) {
 } // namespace
 
 std::string plainText(std::string_view text, std::size_t maxBytes) {
+    // Most values are short printable ASCII, which needs neither decoding nor cutting.
+    if (text.size() <= maxBytes &&
+        std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        return std::string(text);
+    }
     std::string clean;
     clean.reserve(text.size() < maxBytes + 8 ? text.size() : maxBytes + 8);
     for (std::size_t at = 0; at < text.size();) {
@@ -72,6 +79,9 @@ std::string plainText(std::string_view text, std::size_t maxBytes) {
         if (clean.size() > maxBytes + kEllipsis.size()) {
             break;
         }
+    }
+    if (clean.size() <= maxBytes) {
+        return clean;
     }
     return shortenUtf8(clean, maxBytes);
 }

@@ -35,7 +35,8 @@ class ReportTreeBuilder {
         return add(json(v));
     }
     bool string(std::string& v) {
-        return add(json(v));
+        // The lexer clears its buffer before each token, so the text can be taken.
+        return add(json(std::move(v)));
     }
     bool binary(json::binary_t& v) {
         return add(json(v));
