@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <ctime>
 #include <regex>
 #include <thread>
@@ -12,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "accounts/audit_log.h"
+#include "console/pages.h"
 #include "store/report_store.h"
 #include "support/console_session.h"
 #include "support/findings_report.h"
@@ -932,6 +934,66 @@ TEST(ConsoleSettings, PlainHttpOnlyOnLoopback) {
               1);
     EXPECT_NE(err.find("la consola solo se sirve en una dirección local"), std::string::npos)
         << err;
+}
+
+// A section's rows need not share their members: each value is shown under
+// its own member's column, and a row that is not an object says so.
+TEST(ConsolePages, EachValueIsShownUnderItsOwnMember) {
+    json report = json::parse(test::fixtureText("windows10_office_desktop.json"));
+    for (json& section : report["sections"]) {
+        if (section["name"] == "Programas instalados") {
+            section["rows"] = json::parse(R"([
+                {"Name": "Uno", "Publisher": "P1"},
+                {"DisplayVersion": "2.0", "Name": "Dos"},
+                "texto",
+                {"Publisher": "P4", "Zeta": "z4", "Alfa": "a4"},
+                {"Zeta": "z5", "Publisher": "P5", "Name": "Cinco", "DisplayVersion": "5"}
+            ])");
+        }
+    }
+    ReadReport stored;
+    stored.listing.code = "ZEQ-0000-0000-0001";
+    stored.body = report.dump();
+    std::string page = console::reportPage({"ana", "t"}, stored, {}, "");
+    std::size_t at = page.find("id=\"seccion-26\"");
+    ASSERT_NE(at, std::string::npos);
+    std::string table = page.substr(at, page.find("</table>", at) - at);
+
+    auto cellsOf = [](const std::string& row, const char* tag) {
+        std::vector<std::string> cells;
+        std::regex cell(std::string("<") + tag + "[^>]*>([^<]*)</" + tag + ">");
+        for (std::sregex_iterator i(row.begin(), row.end(), cell), end; i != end; ++i) {
+            cells.push_back((*i)[1]);
+        }
+        return cells;
+    };
+    std::vector<std::string> columns = cellsOf(table.substr(0, table.find("</thead>")), "th");
+    std::vector<std::map<std::string, std::string>> shown;
+    std::regex rowPattern("<tr>(.*?)</tr>");
+    std::string body = table.substr(table.find("<tbody>"));
+    for (std::sregex_iterator i(body.begin(), body.end(), rowPattern), end; i != end; ++i) {
+        std::vector<std::string> cells = cellsOf((*i)[1], "td");
+        std::map<std::string, std::string> row;
+        for (std::size_t c = 0; c < cells.size() && c < columns.size(); ++c) {
+            if (!cells[c].empty()) {
+                row[columns[c]] = cells[c];
+            }
+        }
+        shown.push_back(row);
+    }
+    using Row = std::map<std::string, std::string>;
+    EXPECT_EQ(shown, (std::vector<Row>{
+                         {{"#", "1"}, {"Name", "Uno"}, {"Publisher", "P1"}},
+                         {{"#", "2"}, {"Name", "Dos"}, {"DisplayVersion", "2.0"}},
+                         {{"#", "3"}, {columns.at(1), "(no es un objeto)"}},
+                         {{"#", "4"}, {"Publisher", "P4"}, {"Zeta", "z4"}, {"Alfa", "a4"}},
+                         {{"#", "5"},
+                          {"Name", "Cinco"},
+                          {"DisplayVersion", "5"},
+                          {"Publisher", "P5"},
+                          {"Zeta", "z5"}},
+                     }));
+    EXPECT_EQ(columns.size(), 6u); // #, then each member once
 }
 
 } // namespace

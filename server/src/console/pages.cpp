@@ -303,14 +303,26 @@ void appendRowsTable(Html& out, Section section, const json& rows) {
         appendCardTable(out, section, rows[0]);
         return;
     }
+    // Rows of a section nearly always carry the same members in the same
+    // order, so each key is first compared with the one expected at its place
+    // and searched for only when that differs.
     std::vector<std::string> members;
     for (const json& row : rows) {
         if (!row.is_object()) {
             continue;
         }
+        std::size_t expected = 0;
         for (const auto& item : row.items()) {
-            if (std::find(members.begin(), members.end(), item.key()) == members.end()) {
+            if (expected < members.size() && members[expected] == item.key()) {
+                ++expected;
+                continue;
+            }
+            auto known = std::find(members.begin(), members.end(), item.key());
+            if (known == members.end()) {
                 members.push_back(item.key());
+                expected = members.size();
+            } else {
+                expected = static_cast<std::size_t>(known - members.begin()) + 1;
             }
         }
     }
@@ -326,8 +338,13 @@ void appendRowsTable(Html& out, Section section, const json& rows) {
         if (!row.is_object()) {
             out.open("td").appendText("(no es un objeto)").close("td");
         }
+        auto next = row.is_object() ? row.begin() : row.end();
         for (std::size_t m = 0; row.is_object() && m < members.size(); ++m) {
-            auto value = row.find(members[m]);
+            auto value =
+                next != row.end() && next.key() == members[m] ? next++ : row.find(members[m]);
+            if (value != row.end()) {
+                next = std::next(value);
+            }
             out.open("td");
             if (value != row.end()) {
                 out.appendText(findings::readableValue(section, members[m], *value));
