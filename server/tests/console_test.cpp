@@ -672,6 +672,9 @@ std::string machineReport(int n, const std::string& serial = "", const std::stri
                 rows[0]["Vendor"] = "System manufacturer";
                 rows[0]["Name"] = "System Product Name";
             }
+        } else if (section["name"] == "Placa base" && selfBuilt) {
+            rows[0]["Manufacturer"] = "Default string";
+            rows[0]["Product"] = "Default string";
         } else if (section["name"] == "BIOS") {
             rows[0]["SerialNumber"] = serial.empty() ? ownSerial : serial;
         }

@@ -12,8 +12,10 @@ namespace zeq::findings {
 
 // The version of the rules. The store records it beside the columns it
 // computes from findings, and recomputes them when it changes: raise it with
-// every change of a rule, threshold or table that changes what is found.
-inline constexpr int kRulesVersion = 1;
+// every change of a rule, threshold or table that changes what is found, or
+// of how the listing's columns are read (2: the motherboard names a machine
+// whose firmware gives placeholders).
+inline constexpr int kRulesVersion = 2;
 
 // The findings of a stored report, most severe first (in rule order within a
 // severity). The report is untrusted: missing, null, mistyped or absurd values

@@ -69,10 +69,14 @@ ReportOverview overviewOfParsed(const nlohmann::json& report) {
         return overview;
     }
     ReportView view(report);
-    overview.manufacturer =
-        shownText(view, {{Section::Computer, "Manufacturer"}, {Section::Identification, "Vendor"}});
-    overview.model =
-        shownText(view, {{Section::Computer, "Model"}, {Section::Identification, "Name"}});
+    // A self-built PC's firmware names no maker or model ("System Product
+    // Name"); its motherboard's maker and product are the best name it has.
+    overview.manufacturer = shownText(view, {{Section::Computer, "Manufacturer"},
+                                             {Section::Identification, "Vendor"},
+                                             {Section::Baseboard, "Manufacturer"}});
+    overview.model = shownText(view, {{Section::Computer, "Model"},
+                                      {Section::Identification, "Name"},
+                                      {Section::Baseboard, "Product"}});
     overview.serial = identity(
         view, {{Section::Identification, "IdentifyingNumber"}, {Section::Bios, "SerialNumber"}},
         machineSerial);
