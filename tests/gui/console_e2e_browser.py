@@ -1,18 +1,25 @@
 #!/usr/bin/python3
 """The technician's side of the end-to-end run: headless Chromium (Debian's chromium
-and chromium-driver through python3-selenium) logs in to the console and finds each
-given report by its receipt code typed as a person reads it aloud (lower case, no
-hyphens), opens it from the list and reads its findings.
+and chromium-driver through python3-selenium) logs in to the console, imports each
+given report file through the console's import page (the file chosen in its file
+field, as a person picks it), then finds the uploaded report and every report an
+import stored anew by its receipt code typed as a person reads it aloud (lower case,
+no hyphens), opens it from the list and reads its findings.
 
-  console_e2e_browser.py URL NAME PASSWORD SCREENSHOT_DIR CODE [CODE...]
+  console_e2e_browser.py URL NAME PASSWORD SCREENSHOT_DIR CODE [FILE...]
 
-Prints one JSON object: each code's findings, most severe first, as
-[severity class, heading text]. Exits 1 when a step fails (the login, a search that
-does not find exactly that report, a page without its code, a dialog); 0 otherwise.
+CODE is the uploaded report's; each FILE is an absolute path. Prints one JSON object:
+"imports", for each FILE in order the [code, importado] of the report page the import
+led to ("nuevo" when stored, "ya" when the same bytes were already stored), and
+"findings", each found code's findings, most severe first, as [severity class,
+heading text]. Exits 1 when a step fails (the login, an import that does not lead to
+a report's page, a search that does not find exactly that report, a page without its
+code, a dialog); 0 otherwise.
 """
 
 import json
 import os
+import re
 import sys
 
 from selenium import webdriver
@@ -47,6 +54,23 @@ def no_dialog(driver):
         return True
 
 
+def import_file(driver, base, path, screenshot):
+    """[code, importado] of the report page the import led to, or an error text."""
+    driver.get(base + "/importar")
+    driver.find_element(By.ID, "informe").send_keys(path)
+    driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]").click()
+    landed = re.compile(re.escape(base) + r"/informe/(ZEQ-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4})"
+                        r"\?importado=(nuevo|ya)$")
+    if not wait_until(driver, lambda d: landed.match(d.current_url)):
+        return "importing %s led to %s, not to a report's page" % (
+            os.path.basename(path), driver.current_url)
+    driver.save_screenshot(screenshot)
+    code, said = landed.match(driver.current_url).groups()
+    if code not in driver.find_element(By.TAG_NAME, "h1").text:
+        return "the page importing %s led to does not name %s" % (os.path.basename(path), code)
+    return [code, said]
+
+
 def findings_of(driver, base, code):
     """The report's findings, or an error text."""
     driver.get(base + "/")
@@ -71,9 +95,10 @@ def findings_of(driver, base, code):
 
 
 def main():
-    base, name, password, screenshots, *codes = sys.argv[1:]
+    base, name, password, screenshots, uploaded, *files = sys.argv[1:]
     driver = start_browser()
     failures = []
+    imports = []
     found = {}
     try:
         driver.get(base + "/entrar")
@@ -83,6 +108,14 @@ def main():
         if not wait_until(driver, lambda d: d.current_url == base + "/"):
             failures.append("the login did not lead to the list")
         else:
+            for number, path in enumerate(files, 1):
+                result = import_file(driver, base, path, os.path.join(
+                    screenshots, "consola-importar-%d.png" % number))
+                if isinstance(result, str):
+                    failures.append(result)
+                    break
+                imports.append(result)
+            codes = [uploaded] + [code for code, said in imports if said == "nuevo"]
             for code in codes:
                 result = findings_of(driver, base, code)
                 if isinstance(result, str):
@@ -94,7 +127,7 @@ def main():
             failures.append("a dialog opened")
     finally:
         driver.quit()
-    print(json.dumps(found, ensure_ascii=False))
+    print(json.dumps({"imports": imports, "findings": found}, ensure_ascii=False))
     for failure in failures:
         print("FAILED: " + failure, file=sys.stderr)
     return 1 if failures else 0

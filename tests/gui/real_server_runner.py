@@ -20,13 +20,15 @@ the server stored against what the window showed and saved.
    saved file's size and report_id, from 127.0.0.1; `show CODE` prints exactly the
    saved bytes; the server logged one token request and one report request, both 200.
 5. With --console-browser: the technician's side. `ZEQHealth.exe --collect` (ZEQ_APP,
-   under Wine) saves a second report of the same PC, which `zeq-server import` stores
-   under a new code (importing it again gives the same code, and importing the file
-   the window saved gives the uploaded report's code). The server is started again
-   with its console on loopback and a technician's account; SCRIPT (headless
-   Chromium) logs in, finds both reports by their codes typed in lower case without
-   hyphens and reads their findings: the uploaded report has findings, the imported
-   one the same, and each is among those `zeq-server show CODE --text` prints.
+   under Wine) saves a second report of the same PC. The server is started again with
+   its console on loopback and a technician's account; SCRIPT (headless Chromium)
+   logs in and imports files through the console's import page, choosing each in its
+   file field: the collected report leads to a new code, importing it again to that
+   same code, and importing the file the window saved to the uploaded report's code.
+   Then it finds the uploaded and the imported report by their codes typed in lower
+   case without hyphens and reads their findings: the uploaded report has findings,
+   the imported one the same, and each is among those `zeq-server show CODE --text`
+   prints. Its screenshots are saved in DIR.
 
 Exits 77 (skipped) when the server binary is missing (the server is a separate native
 build; scripts/test.sh builds it first) or when there is no display; otherwise 0 when
@@ -177,16 +179,6 @@ def wait_for_console(server, log_path):
     return None
 
 
-def imported_code(arguments, database, path):
-    """The code `zeq-server import` prints, or an error text."""
-    result = technician(arguments, database, "import", path)
-    code = result.stdout.decode("utf-8").strip()
-    if result.returncode != 0 or not CODE.match(code):
-        return None, "zeq-server import %s failed (%d): %r %r" % (
-            os.path.basename(path), result.returncode, result.stdout[:200], result.stderr[:300])
-    return code, None
-
-
 def check_through_console(arguments, database, state, work, code):
     """Step 5; returns the list of failed checks."""
     collected = os.path.join(work, "informe-recogido.json")
@@ -198,20 +190,6 @@ def check_through_console(arguments, database, state, work, code):
     if status != 0 or not os.path.exists(collected):
         return ["ZEQHealth.exe --collect failed (exit status %d)" % status]
     failures = []
-    second, error = imported_code(arguments, database, collected)
-    if error:
-        return [error]
-    again, error = imported_code(arguments, database, collected)
-    if error or again != second:
-        failures.append(error or "importing the collected report again gives %s, not %s" % (
-            again, second))
-    saved, error = imported_code(arguments, database, os.path.join(work, "informe-guardado.json"))
-    if error or saved != code:
-        failures.append(error or "importing the window's saved report gives %s, not the "
-                        "uploaded %s" % (saved, code))
-    if second == code:
-        failures.append("the collected report was stored under the uploaded one's code")
-
     added = subprocess.run([arguments.server, "user", "add", TECHNICIAN, "--db", database],
                            input=(TECHNICIAN_PASSWORD + "\n").encode(), capture_output=True,
                            timeout=60)
@@ -229,15 +207,26 @@ def check_through_console(arguments, database, state, work, code):
                 return failures + ["the console did not start:\n" + f.read()]
         browser = subprocess.run(
             ["/usr/bin/python3", arguments.console_browser, base, TECHNICIAN,
-             TECHNICIAN_PASSWORD, state, code, second],
+             TECHNICIAN_PASSWORD, state, code, collected, collected,
+             os.path.join(work, "informe-guardado.json")],
             stdin=subprocess.DEVNULL, capture_output=True, timeout=BROWSER_TIMEOUT)
     finally:
         stop_server(server)
     sys.stdout.write(browser.stderr.decode("utf-8", "replace"))
+    print("the console's screenshots: %s" % os.path.join(state, "consola-*.png"))
     if browser.returncode != 0:
-        return failures + ["the browser did not find the reports (exit status %d)" %
+        return failures + ["the browser did not import or find the reports (exit status %d)" %
                            browser.returncode]
-    found = json.loads(browser.stdout.decode("utf-8"))
+    result = json.loads(browser.stdout.decode("utf-8"))
+    imports, found = result["imports"], result["findings"]
+    print("imports in the browser: %s" % json.dumps(imports))
+    second = imports[0][0]
+    # The window's saved file holds the very bytes uploaded: an import stores nothing.
+    expected = [[second, "nuevo"], [second, "ya"], [code, "ya"]]
+    if imports != expected or second == code:
+        failures.append("the browser's imports (collected, again, the window's saved file) led "
+                        "to %r, not to a new code, that code again and the uploaded %s" % (
+                            imports, code))
     uploaded, imported = found.get(code, []), found.get(second, [])
     print("findings in the browser, uploaded %s: %s" % (code, json.dumps(uploaded,
                                                                           ensure_ascii=False)))
@@ -334,7 +323,8 @@ def main():
     print("the receipt code in the window and the saved report match what zeq-server stored")
     if arguments.console_browser:
         print("the technician's browser finds the report by that code and sees its findings; "
-              "the report saved with --collect and imported shows the same findings")
+              "the report saved with --collect and imported through the console's import page "
+              "shows the same findings, and importing the same bytes again stores nothing new")
     return 0
 
 
