@@ -1,5 +1,6 @@
 #include "app_session.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
@@ -158,8 +159,22 @@ HWND FocusedControl(HWND window) {
 
 bool WaitForText(HWND control, const std::wstring& expected, DWORD timeoutMs) {
     DWORD start = GetTickCount();
-    while (ReadText(control) != expected) {
+    // The texts the control showed meanwhile, each once in order, so a failed
+    // wait says what happened instead (a run that ended in an error, a stall).
+    std::wstring seen;
+    std::wstring last = L"\x1";
+    for (std::wstring now = ReadText(control); now != expected; now = ReadText(control)) {
+        if (now != last && seen.size() < 2000) {
+            seen += (seen.empty() ? L"\"" : L"\" -> \"") + now;
+            last = now;
+        }
         if (GetTickCount() - start > timeoutMs) {
+            char narrow[8192] = "";
+            std::wstring said = seen + L"\"";
+            WideCharToMultiByte(CP_UTF8, 0, said.c_str(), -1, narrow, sizeof narrow, nullptr,
+                                nullptr);
+            fprintf(stderr, "WaitForText: not shown within %lu ms; the control showed %s\n",
+                    static_cast<unsigned long>(timeoutMs), narrow);
             return false;
         }
         Sleep(kPollMs);
