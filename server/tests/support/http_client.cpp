@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -107,6 +108,34 @@ bool tlsHandshakeSucceeds(int port, const std::string& caFile, int minVersion, i
     SSL_CTX_free(context);
     ERR_clear_error();
     return ok && ssl != nullptr;
+}
+
+std::vector<std::string> tlsOffersAnsweredWrongly(int port, const std::string& caFile) {
+    struct Offer {
+        int minVersion, maxVersion;
+        const char* ciphers;
+        bool answered;
+    };
+    const Offer offers[] = {
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-AES128-GCM-SHA256", true},
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-AES256-GCM-SHA384", true},
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-AES128-SHA256", true},
+        {TLS1_2_VERSION, TLS1_3_VERSION, "DEFAULT", true},
+        {TLS1_VERSION, TLS1_1_VERSION, "DEFAULT:@SECLEVEL=0", false},
+        {TLS1_VERSION, TLS1_VERSION, "DEFAULT:@SECLEVEL=0", false},
+        {TLS1_2_VERSION, TLS1_2_VERSION, "ECDHE-ECDSA-NULL-SHA:@SECLEVEL=0", false},
+    };
+    std::vector<std::string> wrong;
+    for (const Offer& o : offers) {
+        if (tlsHandshakeSucceeds(port, caFile, o.minVersion, o.maxVersion, o.ciphers) !=
+            o.answered) {
+            char described[160];
+            std::snprintf(described, sizeof described, "%s up to version 0x%x %s", o.ciphers,
+                          static_cast<unsigned>(o.maxVersion), o.answered ? "refused" : "answered");
+            wrong.push_back(described);
+        }
+    }
+    return wrong;
 }
 
 void ignoreBrokenPipes() {

@@ -95,14 +95,19 @@ class HttpClient {
   private:
     int port_;
     SSL_CTX* context_ = nullptr;
-    std::string sourceText_;     // as given; empty: unbound
-    std::uint32_t source_ = 0;   // network byte order
+    std::string sourceText_;   // as given; empty: unbound
+    std::uint32_t source_ = 0; // network byte order
 };
 
 // Whether a TLS handshake with the server succeeds when the client offers only
 // the protocol versions and TLS 1.2 cipher suites given.
 bool tlsHandshakeSucceeds(int port, const std::string& caFile, int minVersion, int maxVersion,
                           const std::string& ciphers);
+
+// The offers a server for the tool must answer (TLS 1.2 with the suites
+// Windows 7 has for an ECDSA certificate, or newer) and must refuse (TLS 1.0
+// and 1.1, a null cipher), each described where the server did otherwise.
+std::vector<std::string> tlsOffersAnsweredWrongly(int port, const std::string& caFile);
 
 // Ignores SIGPIPE in the test process: a server that closes while a test still
 // writes must fail the write, not end the test.
