@@ -44,13 +44,15 @@ void appendEscaped(std::string& markup, std::string_view plain) {
 
 void appendOpenTag(std::string& markup, const char* tag,
                    std::initializer_list<Attribute> attributes) {
-    markup.append("<").append(tag);
+    markup.push_back('<');
+    markup.append(tag);
     for (const Attribute& attribute : attributes) {
-        markup.append(" ").append(attribute.name).append("=\"");
+        markup.push_back(' ');
+        markup.append(attribute.name).append("=\"");
         appendEscaped(markup, attribute.value);
-        markup.append("\"");
+        markup.push_back('"');
     }
-    markup.append(">");
+    markup.push_back('>');
 }
 
 } // namespace
@@ -68,7 +70,8 @@ Html& Html::open(const char* tag, std::initializer_list<Attribute> attributes) {
 }
 
 Html& Html::close(const char* tag) {
-    markup_.append("</").append(tag).append(">");
+    markup_.append("</", 2).append(tag);
+    markup_.push_back('>');
     return *this;
 }
 
