@@ -939,29 +939,14 @@ TEST(ConsoleSettings, PlainHttpOnlyOnLoopback) {
         << err;
 }
 
-// A section's rows need not share their members: each value is shown under
-// its own member's column, and a row that is not an object says so.
-TEST(ConsolePages, EachValueIsShownUnderItsOwnMember) {
-    json report = json::parse(test::fixtureText("windows10_office_desktop.json"));
-    for (json& section : report["sections"]) {
-        if (section["name"] == "Programas instalados") {
-            section["rows"] = json::parse(R"([
-                {"Name": "Uno", "Publisher": "P1"},
-                {"DisplayVersion": "2.0", "Name": "Dos"},
-                "texto",
-                {"Publisher": "P4", "Zeta": "z4", "Alfa": "a4"},
-                {"Zeta": "z5", "Publisher": "P5", "Name": "Cinco", "DisplayVersion": "5"}
-            ])");
-        }
-    }
-    ReadReport stored;
-    stored.listing.code = "ZEQ-0000-0000-0001";
-    stored.body = report.dump();
-    std::string page = console::reportPage({"ana", "t"}, stored, {}, "");
-    std::size_t at = page.find("id=\"seccion-26\"");
-    ASSERT_NE(at, std::string::npos);
-    std::string table = page.substr(at, page.find("</table>", at) - at);
+using ShownRow = std::map<std::string, std::string>;
 
+// The table of section `number` on a report page: its column headings, and
+// each row as heading → cell, empty cells left out.
+std::pair<std::vector<std::string>, std::vector<ShownRow>> shownTable(const std::string& page,
+                                                                      int number) {
+    std::size_t at = page.find("id=\"seccion-" + std::to_string(number) + "\"");
+    std::string table = page.substr(at, page.find("</table>", at) - at);
     auto cellsOf = [](const std::string& row, const char* tag) {
         std::vector<std::string> cells;
         std::regex cell(std::string("<") + tag + "[^>]*>([^<]*)</" + tag + ">");
@@ -971,21 +956,53 @@ TEST(ConsolePages, EachValueIsShownUnderItsOwnMember) {
         return cells;
     };
     std::vector<std::string> columns = cellsOf(table.substr(0, table.find("</thead>")), "th");
-    std::vector<std::map<std::string, std::string>> shown;
+    std::vector<ShownRow> rows;
     std::regex rowPattern("<tr>(.*?)</tr>");
     std::string body = table.substr(table.find("<tbody>"));
     for (std::sregex_iterator i(body.begin(), body.end(), rowPattern), end; i != end; ++i) {
         std::vector<std::string> cells = cellsOf((*i)[1], "td");
-        std::map<std::string, std::string> row;
+        ShownRow row;
         for (std::size_t c = 0; c < cells.size() && c < columns.size(); ++c) {
             if (!cells[c].empty()) {
                 row[columns[c]] = cells[c];
             }
         }
-        shown.push_back(row);
+        rows.push_back(row);
     }
-    using Row = std::map<std::string, std::string>;
-    EXPECT_EQ(shown, (std::vector<Row>{
+    return {columns, rows};
+}
+
+// A section's rows need not share their members: each value is shown under
+// its own member's column, and a row that is not an object says so. A report
+// whose every row has members of its own still gets a table of bounded width
+// (not rows × members cells) that shows every value.
+TEST(ConsolePages, EachValueIsShownUnderItsOwnMember) {
+    json report = json::parse(test::fixtureText("windows10_office_desktop.json"));
+    json ownMembers = json::array();
+    for (int i = 0; i < 40; ++i) {
+        ownMembers.push_back({{"Name", "n" + std::to_string(i)},
+                              {"k" + std::to_string(i), "v" + std::to_string(i)}});
+    }
+    for (json& section : report["sections"]) {
+        if (section["name"] == "Programas instalados") {
+            section["rows"] = json::parse(R"([
+                {"Name": "Uno", "Publisher": "P1"},
+                {"DisplayVersion": "2.0", "Name": "Dos"},
+                "texto",
+                {"Publisher": "P4", "Zeta": "z4", "Alfa": "a4"},
+                {"Zeta": "z5", "Publisher": "P5", "Name": "Cinco", "DisplayVersion": "5"}
+            ])");
+        } else if (section["name"] == "Controladores") {
+            section["rows"] = ownMembers;
+        }
+    }
+    ReadReport stored;
+    stored.listing.code = "ZEQ-0000-0000-0001";
+    stored.body = report.dump();
+    std::string page = console::reportPage({"ana", "t"}, stored, {}, "");
+
+    auto [columns, shown] = shownTable(page, 26);
+    EXPECT_EQ(shown, (std::vector<ShownRow>{
                          {{"#", "1"}, {"Name", "Uno"}, {"Publisher", "P1"}},
                          {{"#", "2"}, {"Name", "Dos"}, {"DisplayVersion", "2.0"}},
                          {{"#", "3"}, {columns.at(1), "(no es un objeto)"}},
@@ -997,7 +1014,18 @@ TEST(ConsolePages, EachValueIsShownUnderItsOwnMember) {
                           {"Zeta", "z5"}},
                      }));
     EXPECT_EQ(columns.size(), 6u); // #, then each member once
-}
 
+    auto [wideColumns, wide] = shownTable(page, 22);
+    EXPECT_LE(wideColumns.size(), 40u);
+    ASSERT_EQ(wide.size(), 40u);
+    for (int i = 0; i < 40; ++i) {
+        std::string key = "k" + std::to_string(i), value = "v" + std::to_string(i);
+        const ShownRow& row = wide[static_cast<std::size_t>(i)];
+        EXPECT_EQ(row.at("Name"), "n" + std::to_string(i));
+        bool inItsColumn = row.count(key) && row.at(key) == value;
+        bool listed = row.count("Otros miembros") && row.at("Otros miembros") == key + ": " + value;
+        EXPECT_TRUE(inItsColumn != listed) << key;
+    }
+}
 } // namespace
 } // namespace zeq

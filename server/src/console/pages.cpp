@@ -296,8 +296,12 @@ void appendCardTable(Html& out, Section section, const json& row) {
     out.close("tbody").close("table").close("div");
 }
 
-// One column per member, in the order members first appear. A section may
-// hold thousands of rows, so the table is written in place.
+// One column per member, in the order members first appear, up to
+// kMaxColumns; members beyond those (no section Windows writes has that many,
+// but a report may say anything) are listed in a last cell of their row, so
+// the table grows with the report and not with rows times members.
+constexpr std::size_t kMaxColumns = 32;
+
 void appendRowsTable(Html& out, Section section, const json& rows) {
     if (rows.size() == 1 && rows[0].is_object()) {
         appendCardTable(out, section, rows[0]);
@@ -307,6 +311,7 @@ void appendRowsTable(Html& out, Section section, const json& rows) {
     // order, so each key is first compared with the one expected at its place
     // and searched for only when that differs.
     std::vector<std::string> members;
+    bool overflow = false;
     for (const json& row : rows) {
         if (!row.is_object()) {
             continue;
@@ -318,11 +323,13 @@ void appendRowsTable(Html& out, Section section, const json& rows) {
                 continue;
             }
             auto known = std::find(members.begin(), members.end(), item.key());
-            if (known == members.end()) {
+            if (known != members.end()) {
+                expected = static_cast<std::size_t>(known - members.begin()) + 1;
+            } else if (members.size() < kMaxColumns) {
                 members.push_back(item.key());
                 expected = members.size();
             } else {
-                expected = static_cast<std::size_t>(known - members.begin()) + 1;
+                overflow = true;
             }
         }
     }
@@ -330,6 +337,9 @@ void appendRowsTable(Html& out, Section section, const json& rows) {
     out.open("th").appendText("#").close("th");
     for (const std::string& member : members) {
         out.open("th").appendText(findings::plainText(member, 80)).close("th");
+    }
+    if (overflow) {
+        out.open("th").appendText("Otros miembros").close("th");
     }
     out.close("tr").close("thead").open("tbody");
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -348,6 +358,20 @@ void appendRowsTable(Html& out, Section section, const json& rows) {
             out.open("td");
             if (value != row.end()) {
                 out.appendText(findings::readableValue(section, members[m], *value));
+            }
+            out.close("td");
+        }
+        if (overflow && row.is_object()) {
+            out.open("td");
+            const char* separator = "";
+            for (const auto& item : row.items()) {
+                if (std::find(members.begin(), members.end(), item.key()) == members.end()) {
+                    out.appendText(separator)
+                        .appendText(findings::plainText(item.key(), 80))
+                        .appendText(": ")
+                        .appendText(findings::readableValue(section, item.key(), item.value()));
+                    separator = "; ";
+                }
             }
             out.close("td");
         }
