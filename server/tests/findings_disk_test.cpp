@@ -131,6 +131,20 @@ TEST(FindingsDisks, SourcesJoinOnlyWhereIdentifiersMatch) {
          json::array({{{"InstanceName", "SCSI\\Disk&Ven_&Prod_Other\\4&1&0_0"}}}), json::array(),
          3},
     };
+    // A report with more disks than any PC: the first 64 rows of a section are
+    // joined, the others stand alone but are still read.
+    json manyDrives = json::array(), manyHealth = json::array();
+    for (int i = 0; i < 100; ++i) {
+        std::string serial = "S" + std::to_string(i);
+        manyDrives.push_back(
+            {{"Index", std::to_string(i)}, {"Model", "M"}, {"SerialNumber", serial}});
+        manyHealth.push_back({{"SerialNumber", serial}, {"HealthStatus", i == 99 ? "2" : "0"}});
+    }
+    FindingsReport many;
+    many.rows(Section::PhysicalDisks, manyDrives).rows(Section::DiskHealth, manyHealth);
+    EXPECT_EQ(identifyDisks(ReportView(many.json())).size(), 64u + 36u + 36u);
+    EXPECT_EQ(onlySeverity(withRule(many.findings(), "disk.health")), Severity::Critical);
+
     for (const Case& c : cases) {
         FindingsReport report;
         report.rows(Section::PhysicalDisks, c.drives)

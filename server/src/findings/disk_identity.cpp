@@ -9,6 +9,11 @@ namespace zeq::findings {
 namespace {
 
 constexpr std::uint64_t kMaxDiskNumber = 1000000;
+// A disk section holds a row per disk, and a PC has a handful. Joining a row
+// compares it with every disk, so only this many rows of each section are
+// joined; any further row (a report Windows did not write) stands as a disk
+// of its own, still read by the rules, instead of costing rows × disks.
+constexpr std::size_t kMaxJoinedRows = 64;
 // The shortest SMART product that may identify a model.
 constexpr std::size_t kMinProductLength = 4;
 
@@ -93,19 +98,34 @@ template <typename Match> DiskIdentity* onlyDisk(std::vector<DiskIdentity>& disk
     return found;
 }
 
-void addHealth(const SectionView& health, const SectionView& drives,
+// What the other sections are joined by, read once from "Discos físicos".
+struct DriveKeys {
+    std::vector<std::optional<std::string>> serials;
+    std::vector<std::optional<std::uint64_t>> numbers;
+    std::vector<std::optional<std::string_view>> models;
+};
+
+DriveKeys driveKeys(const SectionView& drives) {
+    DriveKeys keys;
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+        keys.serials.push_back(usableSerial(drives.row(i).text("SerialNumber")));
+        keys.numbers.push_back(drives.row(i).number("Index", kMaxDiskNumber));
+        keys.models.push_back(drives.row(i).text("Model"));
+    }
+    return keys;
+}
+
+void addHealth(const SectionView& health, const DriveKeys& drives,
                std::vector<DiskIdentity>& disks) {
     for (std::size_t i = 0; i < health.size(); ++i) {
         std::optional<std::string> serial = usableSerial(health.row(i).text("SerialNumber"));
-        DiskIdentity* disk =
-            serial
-                ? onlyDisk(disks,
-                           [&](const DiskIdentity& d) {
-                               return d.driveRow && !d.healthRow &&
-                                      usableSerial(drives.row(*d.driveRow).text("SerialNumber")) ==
-                                          serial;
-                           })
-                : nullptr;
+        DiskIdentity* disk = serial && i < kMaxJoinedRows
+                                 ? onlyDisk(disks,
+                                            [&](const DiskIdentity& d) {
+                                                return d.driveRow && !d.healthRow &&
+                                                       drives.serials[*d.driveRow] == serial;
+                                            })
+                                 : nullptr;
         if (disk == nullptr) {
             disk =
                 &addDisk(disks, diskName(health.row(i).text("FriendlyName"), "disco sin nombre"));
@@ -115,17 +135,17 @@ void addHealth(const SectionView& health, const SectionView& drives,
     }
 }
 
-void addCounters(const SectionView& counters, const SectionView& drives,
+void addCounters(const SectionView& counters, const DriveKeys& drives,
                  std::vector<DiskIdentity>& disks) {
     for (std::size_t i = 0; i < counters.size(); ++i) {
         std::optional<std::uint64_t> id = counters.row(i).number("DeviceId", kMaxDiskNumber);
-        DiskIdentity* disk =
-            id ? onlyDisk(disks,
-                          [&](const DiskIdentity& d) {
-                              return d.driveRow && !d.counterRow &&
-                                     drives.row(*d.driveRow).number("Index", kMaxDiskNumber) == id;
-                          })
-               : nullptr;
+        DiskIdentity* disk = id && i < kMaxJoinedRows
+                                 ? onlyDisk(disks,
+                                            [&](const DiskIdentity& d) {
+                                                return d.driveRow && !d.counterRow &&
+                                                       drives.numbers[*d.driveRow] == id;
+                                            })
+                                 : nullptr;
         if (disk == nullptr) {
             std::string name = id ? "disco número " + std::to_string(*id) : "disco sin número";
             disk = &addDisk(disks, name);
@@ -149,16 +169,19 @@ bool modelStartsWithProduct(std::optional<std::string_view> model,
     return false;
 }
 
-void addSmart(const SectionView& smart, const SectionView& drives,
-              std::vector<DiskIdentity>& disks) {
+void addSmart(const SectionView& smart, const DriveKeys& drives, std::vector<DiskIdentity>& disks) {
     for (std::size_t i = 0; i < smart.size(); ++i) {
         std::optional<std::string_view> instance = smart.row(i).text("InstanceName");
         std::vector<std::string> products = smartProducts(instance.value_or(""));
-        DiskIdentity* disk = onlyDisk(disks, [&](const DiskIdentity& d) {
-            return d.driveRow &&
-                   modelStartsWithProduct(drives.row(*d.driveRow).text("Model"), products);
-        });
-        if (disk == nullptr && smart.size() == 1 && drives.size() == 1 && !disks.empty() &&
+        DiskIdentity* disk =
+            i < kMaxJoinedRows
+                ? onlyDisk(disks,
+                           [&](const DiskIdentity& d) {
+                               return d.driveRow &&
+                                      modelStartsWithProduct(drives.models[*d.driveRow], products);
+                           })
+                : nullptr;
+        if (disk == nullptr && smart.size() == 1 && drives.models.size() == 1 && !disks.empty() &&
             disks.front().driveRow) {
             disk = &disks.front();
         }
@@ -199,11 +222,12 @@ std::vector<std::string> smartProducts(std::string_view instanceName) {
 
 std::vector<DiskIdentity> identifyDisks(const ReportView& report) {
     SectionView drives = report.section(Section::PhysicalDisks);
+    DriveKeys keys = driveKeys(drives);
     std::vector<DiskIdentity> disks;
     addDrives(drives, disks);
-    addHealth(report.section(Section::DiskHealth), drives, disks);
-    addCounters(report.section(Section::DiskReliability), drives, disks);
-    addSmart(report.section(Section::Smart), drives, disks);
+    addHealth(report.section(Section::DiskHealth), keys, disks);
+    addCounters(report.section(Section::DiskReliability), keys, disks);
+    addSmart(report.section(Section::Smart), keys, disks);
     return disks;
 }
 
