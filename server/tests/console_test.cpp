@@ -928,6 +928,42 @@ TEST(ConsoleSessions, OverTlsTheCookieIsSecure) {
     EXPECT_EQ(browser.get("/").status, 200);
 }
 
+// Served directly, the console holds 16 form bodies at once; one address
+// sending 16 slow forms gets 4 of them and cannot keep others from logging in.
+TEST(ConsoleSessions, SlowFormsFromOneAddressLeaveOthersTheirLogin) {
+    test::ignoreBrokenPipes();
+    test::TempDir dir;
+    test::ServerProcess server(serveArgs(dir, {"--console-cert", kCerts + "/server.pem",
+                                               "--console-key", kCerts + "/server.key"}),
+                               dir.file("server.log"));
+    addTechnician(dir, "ana");
+    HttpClient slow(server.consolePort(), kCerts + "/ca.pem", "127.0.0.3");
+    std::vector<std::unique_ptr<test::Connection>> forms;
+    for (int i = 0; i < 16; ++i) {
+        auto connection = slow.connect();
+        ASSERT_TRUE(connection);
+        connection->write(HttpClient::requestHead(
+            "POST", "/entrar",
+            {{"Content-Type", "application/x-www-form-urlencoded"}, {"Content-Length", "16000"}}));
+        connection->write("nombre=");
+        forms.push_back(std::move(connection));
+    }
+    // Without a cap of its own, the address would hold all 16 slots.
+    std::vector<int> refusals;
+    for (int round = 0; round < 200 && refusals.size() < 12; ++round) {
+        for (auto& form : forms) {
+            if (form && form->answerPending(round == 0 ? 0 : 1)) {
+                refusals.push_back(form->readResponse().status);
+                form.reset();
+            }
+        }
+    }
+    EXPECT_EQ(refusals, std::vector<int>(12, 429));
+    HttpClient other(server.consolePort(), kCerts + "/ca.pem", "127.0.0.4");
+    Browser browser{other, {}, {}};
+    EXPECT_EQ(browser.login("ana", kPassword, "__Host-").status, 303);
+}
+
 TEST(ConsoleSettings, PlainHttpOnlyOnLoopback) {
     test::TempDir dir;
     std::string err;

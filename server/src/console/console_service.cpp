@@ -256,6 +256,10 @@ struct ConsoleService::Pages : http::Application {
             return zeq::refusal(status, "Tiempo agotado", "La petición tardó demasiado.");
         case 413:
             return zeq::refusal(status, "Demasiado grande", "La petición es demasiado grande.");
+        case 429:
+            return zeq::refusal(status, "Demasiadas peticiones",
+                                "Este equipo tiene demasiados formularios enviándose a la vez. "
+                                "Espere un momento y vuelva a intentarlo.");
         default:
             break;
         }
@@ -603,6 +607,10 @@ int ConsoleService::bind() {
     limits.maxBodiesAtOnce = 16;
     limits.bodyDeadline = std::chrono::seconds(30);
     limits.maxConnectionsPerClient = usesTls() ? 64 : 0;
+    // Served directly, one address sending slow forms must not hold every
+    // slot and keep the others from logging in (behind nginx, which buffers
+    // bodies, all come from the proxy's address and at full speed).
+    limits.maxBodiesPerClient = usesTls() ? 4 : 0;
     limits.maxConnections = 1024;
     limits.shutdownGrace = std::chrono::seconds(settings_.shutdownSeconds);
     limits.ioThreads = 1;

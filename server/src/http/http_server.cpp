@@ -122,7 +122,8 @@ struct Server::State {
     std::atomic<bool> running{false};
     std::atomic<bool> acceptFailed{false};
     std::atomic<bool> closedSinceTrim{false};
-    std::atomic<std::size_t> bodiesAtOnce{0};
+    std::size_t bodiesAtOnce = 0; // under mutex, as is bodiesPerGroup
+    std::unordered_map<std::string, std::size_t> bodiesPerGroup;
 
     // Declared after what connections use and before what uses it, so that
     // destroying the io_context (and with it every connection still queued
@@ -166,6 +167,35 @@ struct Server::State {
         ++ofGroup;
         ++connections;
         return 0;
+    }
+
+    // Takes one of the slots for bodies being received, or says why not
+    // (0: taken; 503 all in use; 429 the group's in use).
+    int takeBodySlot(const std::string& group) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (bodiesAtOnce >= limits.maxBodiesAtOnce) {
+            return 503;
+        }
+        if (limits.maxBodiesPerClient != 0) {
+            std::size_t& ofGroup = bodiesPerGroup[group];
+            if (ofGroup >= limits.maxBodiesPerClient) {
+                return 429;
+            }
+            ++ofGroup;
+        }
+        ++bodiesAtOnce;
+        return 0;
+    }
+
+    void releaseBodySlot(const std::string& group) {
+        std::lock_guard<std::mutex> lock(mutex);
+        --bodiesAtOnce;
+        if (limits.maxBodiesPerClient != 0) {
+            auto entry = bodiesPerGroup.find(group);
+            if (entry != bodiesPerGroup.end() && --entry->second == 0) {
+                bodiesPerGroup.erase(entry);
+            }
+        }
     }
 
     void release(LiveConnection* connection, const std::string& group) {
@@ -411,9 +441,8 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
             close(); // still to send its body: not served any more
             return;
         }
-        if (state_.bodiesAtOnce.fetch_add(1) >= state_.limits.maxBodiesAtOnce) {
-            state_.bodiesAtOnce.fetch_sub(1);
-            answer(state_.app.refusal(503), head_->method, head_->path);
+        if (int refusal = state_.takeBodySlot(group_)) {
+            answer(state_.app.refusal(refusal), head_->method, head_->path);
             return;
         }
         holdsBodySlot_ = true;
@@ -458,7 +487,7 @@ class Connection : public LiveConnection, public std::enable_shared_from_this<Co
     void releaseBodySlot() {
         if (holdsBodySlot_) {
             holdsBodySlot_ = false;
-            state_.bodiesAtOnce.fetch_sub(1);
+            state_.releaseBodySlot(group_);
         }
     }
 

@@ -24,6 +24,9 @@ struct Limits {
     // Bodies being received at once, each up to maxBodyBytes in memory; one
     // more is refused with 503 (and drained) rather than grow the process.
     std::size_t maxBodiesAtOnce = 128;
+    // Of those, how many one address group may hold (0: no cap; behind a proxy,
+    // where every client has the proxy's address); one more is refused with 429.
+    std::size_t maxBodiesPerClient = 0;
     std::chrono::seconds shutdownGrace{10}; // how long stop() lets finished requests be answered
     int ioThreads = 2;
     int workerThreads = 4; // the application's handlers run here, never on the I/O threads
