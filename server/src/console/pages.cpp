@@ -185,8 +185,10 @@ Html reportHeader(const ReadReport& stored, const json& report) {
         definition("Recogido", collectedText(report)) +
         definition("report_id", envelopeText(report, "report_id")) +
         definition("Ejecutado como administrador", elevatedText(report)) +
-        definition("Dirección del cliente",
-                   stored.clientAddress.empty() ? std::string("(ninguna)") : stored.clientAddress) +
+        definition("Dirección del cliente", !stored.clientAddress.empty() ? stored.clientAddress
+                                            : listing.importedBy
+                                                ? std::string("(importado: no se subió por la red)")
+                                                : std::string("(ninguna)")) +
         definition("Tamaño", sizeText(listing.size));
     if (listing.importedBy) {
         facts += definition("Importado", importedText(listing));
