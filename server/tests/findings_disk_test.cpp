@@ -124,9 +124,11 @@ TEST(FindingsDisks, SourcesJoinOnlyWhereIdentifiersMatch) {
          json::array({smart970}), json::array(), 1},
         {"SMART product begins two models", json::array({drive0, drive1}), json::array(),
          json::array({smart970}), json::array(), 3},
-        {"one SMART row, one drive", json::array({drive1}), json::array(),
+        {"one SMART row naming no product, one drive", json::array({drive1}), json::array(),
+         json::array({{{"InstanceName", "ROOT\\STORAGE\\0000_0"}}}), json::array(), 1},
+        {"one SMART row naming another product, one drive", json::array({drive1}), json::array(),
          json::array({{{"InstanceName", "SCSI\\Disk&Ven_&Prod_Other\\4&1&0_0"}}}), json::array(),
-         1},
+         2},
         {"one SMART row, two drives, no product", json::array({drive0, drive1}), json::array(),
          json::array({{{"InstanceName", "SCSI\\Disk&Ven_&Prod_Other\\4&1&0_0"}}}), json::array(),
          3},
@@ -140,6 +142,13 @@ TEST(FindingsDisks, SourcesJoinOnlyWhereIdentifiersMatch) {
             {{"Index", std::to_string(i)}, {"Model", "M"}, {"SerialNumber", serial}});
         manyHealth.push_back({{"SerialNumber", serial}, {"HealthStatus", i == 99 ? "2" : "0"}});
     }
+    // A list of drives cut short by an error may lack the SMART row's disk.
+    FindingsReport cutShort;
+    cutShort.rows(Section::PhysicalDisks, json::array({drive1}))
+        .error(Section::PhysicalDisks, "No disponible: WMI 0x800705B4.")
+        .rows(Section::Smart, json::array({{{"InstanceName", "ROOT\\STORAGE\\0000_0"}}}));
+    EXPECT_EQ(identifyDisks(ReportView(cutShort.json())).size(), 2u);
+
     FindingsReport many;
     many.rows(Section::PhysicalDisks, manyDrives).rows(Section::DiskHealth, manyHealth);
     EXPECT_EQ(identifyDisks(ReportView(many.json())).size(), 64u + 36u + 36u);

@@ -120,6 +120,7 @@ TEST(FindingsSoftware, Security) {
         {{{"Windows Defender", nullptr}}, kNone, nullptr},
         {{{"Windows Defender", "-1"}}, kNone, nullptr},
         {{{"Windows Defender", "4294967296"}}, kNone, nullptr},
+        {{{"Windows Defender", "0"}}, kNone, nullptr}, // no kind of product: not a state
     };
     for (const Case& c : cases) {
         FindingsReport report;
@@ -174,6 +175,9 @@ TEST(FindingsSoftware, WindowsSupport) {
         {"Microsoft Windows 7 Profesional", "7601", "2020-01-15T12:00:00Z", true},
         {"Microsoft Windows 8.1 Pro", "9600", "2023-01-11T12:00:00Z", true},
         {"Microsoft Windows 8.1 Pro", "9600", "2023-01-10T12:00:00Z", false},
+        {"Microsoft Windows 10 Pro", "10586", "2017-10-11T12:00:00Z", true},
+        {"Microsoft Windows 10 Education", "10586", "2018-04-10T12:00:00Z", false},
+        {"Microsoft Windows 10 Enterprise", "10586", "2018-04-11T12:00:00Z", true},
         {"Microsoft Windows Server 2016 Standard", "14393", "2026-03-10T10:00:00Z", false},
         {"Microsoft Windows Server 2016 Standard", "14393", "2027-01-13T10:00:00Z", true},
         {"Microsoft Windows Server 2012 R2 Standard", "9600", "2026-03-10T10:00:00Z", true},
@@ -268,6 +272,7 @@ TEST(FindingsSoftware, Events) {
          "Avisos de disco o controladora de «iaStorAC»: 4 eventos"},
         {{{"157", "disk", "Warning", 1}}, "events.storage", kWarning, nullptr},
         {{{"129", "stornvme", "Warning", 1}}, "events.storage", kWarning, nullptr},
+        {{{"129", "storvsc", "Warning", 1}}, "events.storage", kWarning, nullptr}, // Hyper-V
         {{{"153", "Microsoft-Windows-Kernel-General", "Warning", 5}},
          "events.storage",
          kNone,

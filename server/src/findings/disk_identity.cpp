@@ -103,10 +103,12 @@ struct DriveKeys {
     std::vector<std::optional<std::string>> serials;
     std::vector<std::optional<std::uint64_t>> numbers;
     std::vector<std::optional<std::string_view>> models;
+    bool complete = false; // read without an error or a partial mark
 };
 
 DriveKeys driveKeys(const SectionView& drives) {
     DriveKeys keys;
+    keys.complete = drives.complete();
     for (std::size_t i = 0; i < drives.size(); ++i) {
         keys.serials.push_back(usableSerial(drives.row(i).text("SerialNumber")));
         keys.numbers.push_back(drives.row(i).number("Index", kMaxDiskNumber));
@@ -181,8 +183,11 @@ void addSmart(const SectionView& smart, const DriveKeys& drives, std::vector<Dis
                                       modelStartsWithProduct(drives.models[*d.driveRow], products);
                            })
                 : nullptr;
-        if (disk == nullptr && smart.size() == 1 && drives.models.size() == 1 && !disks.empty() &&
-            disks.front().driveRow) {
+        // One SMART row that names no product and one drive in a complete list:
+        // the same disk. A named product that begins no model stays apart, so
+        // that a failing disk is never reported as another one.
+        if (disk == nullptr && products.empty() && drives.complete && smart.size() == 1 &&
+            drives.models.size() == 1 && !disks.empty() && disks.front().driveRow) {
             disk = &disks.front();
         }
         if (disk == nullptr) {

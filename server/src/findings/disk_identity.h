@@ -21,7 +21,8 @@ enum class MediaKind { Unknown, HardDisk, SolidState };
 //   by DeviceId = Index (both the disk number);
 // - "SMART" (MSStorageDriver_FailurePredictStatus) to "Discos físicos" when the
 //   product named in its InstanceName begins the drive's Model and only one
-//   drive's does, or when each section has exactly one row.
+//   drive's does, or when each section has exactly one row, the SMART row names
+//   no product and "Discos físicos" was read without an error or partial mark.
 // A row that joins nothing stands as a disk of its own.
 struct DiskIdentity {
     std::string name; // Model, FriendlyName or the SMART product: for titles

@@ -9,9 +9,9 @@ namespace {
 
 // Disk and storage controller drivers that log the storage events (in lower case).
 constexpr std::string_view kStorageSources[] = {
-    "disk",    "atapi",    "storahci", "stornvme", "storport", "nvme",    "amdsata",
-    "amdxata", "amd_sata", "amd_xata", "nvstor",   "nvstor64", "secnvme", "uaspstor",
-    "usbstor", "viostor",  "vioscsi",  "hpsa",     "smartpqi", "arcsas",
+    "disk",     "atapi",    "storahci", "stornvme", "storport", "nvme",     "amdsata", "amdxata",
+    "amd_sata", "amd_xata", "nvstor",   "nvstor64", "secnvme",  "uaspstor", "usbstor", "viostor",
+    "vioscsi",  "hpsa",     "smartpqi", "arcsas",   "storvsc",  "pvscsi",   "mvs91xx", "rcraid",
 };
 // Families of drivers named by prefix: Intel RST, LSI/Broadcom, Dell PERC.
 constexpr std::string_view kStoragePrefixes[] = {"iastor", "lsi_", "megasas", "percsas"};

@@ -22,7 +22,9 @@ Products readProducts(const SectionView& security) {
     for (std::size_t i = 0; i < security.size(); ++i) {
         RowView row = security.row(i);
         std::optional<std::uint64_t> state = row.number("productState", kMaxProductState);
-        if (!state) {
+        // The top byte names the kind of product and is never 0 in a state
+        // Windows reports: "0" is a value that says nothing.
+        if (!state || (*state >> 16) == 0) {
             products.anyUnreadable = true;
             continue;
         }
