@@ -935,7 +935,7 @@ TEST(ConsoleSessions, OverTlsSlowFormsFromOneAddressLeaveOthersASecureLogin) {
     }
     // Without a cap of its own, the address would hold all 16 slots.
     std::vector<int> refusals;
-    for (int round = 0; round < 200 && refusals.size() < 12; ++round) {
+    for (int round = 0; round < 2000 && refusals.size() < 12; ++round) {
         for (auto& form : forms) {
             if (form && form->answerPending(round == 0 ? 0 : 1)) {
                 refusals.push_back(form->readResponse().status);
