@@ -90,7 +90,36 @@ TEST_F(Audit, TheShellsDeleteIsAuditedAndHostileTextPrintedHarmlessly) {
     EXPECT_EQ(out.find("\nforged line"), std::string::npos) << out;
 }
 
-TEST_F(Audit, AccountCommandsWorkFromStandardInputAndAreAudited) {
+TEST_F(Audit, AccountCommandsRefuseWhatTheRulesRefuseAndOtherwiseWorkAndAreAudited) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        int status;
+    };
+    // The rules themselves are tried in accounts_test; here, that each kind of
+    // refusal reaches the command's status and nothing is written.
+    const Case cases[] = {
+        {{"user", "add", "ana"}, "too short\n", 1},
+        {{"user", "add", "ana"}, "", 1},
+        {{"user", "add", "ana"}, std::string(129, 'x') + "\n", 1},
+        {{"user", "add", "ana\x1b[2J"}, "correct horse battery\n", 1},
+        {{"user", "add", std::string(5000, 'a')}, "correct horse battery\n", 1},
+        {{"user", "passwd", "nobody"}, "correct horse battery\n", 1},
+        {{"user", "remove", "nobody"}, "", 1},
+        {{"user", "add"}, "", 2},
+        {{"user", "delete", "ana"}, "", 2},
+        {{"user"}, "", 2},
+        {{"user", "list", "extra"}, "", 2},
+    };
+    for (const Case& c : cases) {
+        std::string err;
+        EXPECT_EQ(run(c.args, nullptr, &err, &c.input), c.status)
+            << c.args.back().substr(0, 40) << ": " << err;
+        EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
+    }
+    EXPECT_TRUE(Technicians(database_).list().empty());
+    EXPECT_TRUE(audit_.entries().empty());
+
     std::string out, err;
     std::string password = "correct horse battery\n";
     ASSERT_EQ(run({"user", "add", "ana"}, &out, &err, &password), 0) << err;
@@ -125,37 +154,6 @@ TEST_F(Audit, AccountCommandsWorkFromStandardInputAndAreAudited) {
     EXPECT_NE(out.find("cuenta creada"), std::string::npos) << out;
     EXPECT_NE(out.find("contraseña cambiada"), std::string::npos) << out;
     EXPECT_NE(out.find("cuenta borrada"), std::string::npos) << out;
-}
-
-TEST_F(Audit, AccountCommandsRefuseWhatTheRulesRefuseAndWriteNothing) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string input;
-        int status;
-    };
-    // The rules themselves are tried in accounts_test; here, that each kind of
-    // refusal reaches the command's status and nothing is written.
-    const Case cases[] = {
-        {{"user", "add", "ana"}, "too short\n", 1},
-        {{"user", "add", "ana"}, "", 1},
-        {{"user", "add", "ana"}, std::string(129, 'x') + "\n", 1},
-        {{"user", "add", "ana\x1b[2J"}, "correct horse battery\n", 1},
-        {{"user", "add", std::string(5000, 'a')}, "correct horse battery\n", 1},
-        {{"user", "passwd", "nobody"}, "correct horse battery\n", 1},
-        {{"user", "remove", "nobody"}, "", 1},
-        {{"user", "add"}, "", 2},
-        {{"user", "delete", "ana"}, "", 2},
-        {{"user"}, "", 2},
-        {{"user", "list", "extra"}, "", 2},
-    };
-    for (const Case& c : cases) {
-        std::string err;
-        EXPECT_EQ(run(c.args, nullptr, &err, &c.input), c.status)
-            << c.args.back().substr(0, 40) << ": " << err;
-        EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
-    }
-    EXPECT_TRUE(Technicians(database_).list().empty());
-    EXPECT_TRUE(audit_.entries().empty());
 }
 
 } // namespace

@@ -106,17 +106,13 @@ class ImportCommand : public ReportImport {
     // Run as through sudo by `sudoUser`, or (empty) by this account directly.
     int run(const std::string& bytes, std::string* out, std::string* err,
             const std::string& sudoUser = "") {
-        std::string file = db_.dir.file("informe-" + std::to_string(files_++) + ".json");
+        std::string file = db_.dir.file("informe.json");
         std::ofstream(file, std::ios::binary) << bytes;
-        std::string user = sudoUser.empty() ? "-u" : "SUDO_USER=" + sudoUser;
-        std::vector<std::string> args = {"/usr/bin/env", user};
-        if (sudoUser.empty()) {
-            args.push_back("SUDO_USER");
-        }
-        args.insert(args.end(), {kBinary, "import", file, "--db", db_.path});
-        return test::runProgram(args, out, err);
+        return test::runProgram({"/usr/bin/env",
+                                 sudoUser.empty() ? "-uSUDO_USER" : "SUDO_USER=" + sudoUser,
+                                 kBinary, "import", file, "--db", db_.path},
+                                out, err);
     }
-    int files_ = 0;
 };
 
 TEST_F(ImportCommand, PrintsTheCodeMarkedWithTheTechnicianOrSaysWhyNot) {
