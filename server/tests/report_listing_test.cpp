@@ -31,7 +31,8 @@ using findings::Section;
 
 constexpr std::int64_t kNow = 1'773'136'800; // 2026-03-10 10:00 UTC
 
-// The schema the first version of the server wrote, as it wrote it.
+// The schema the first version of the server wrote, as it wrote it: kept here
+// rather than taken from the store, whose schema moves on with each version.
 constexpr const char* kEarlierSchema = R"sql(
 PRAGMA journal_mode = WAL;
 CREATE TABLE IF NOT EXISTS reports (
@@ -128,13 +129,13 @@ class ListingMigration : public ::testing::Test {
 TEST_F(ListingMigration, OnlyTheServiceUpgradesItAndEveryReportAndTokenIsKept) {
     for (ReportStore::Access access :
          {ReportStore::Access::ReadOnly, ReportStore::Access::ReadWrite}) {
+        std::string refusal;
         try {
             ReportStore store(path(), access);
-            ADD_FAILURE() << "opened a database of the earlier version";
         } catch (const StoreError& error) {
-            EXPECT_NE(std::string(error.what()).find("zeq-server serve"), std::string::npos)
-                << error.what();
+            refusal = error.what();
         }
+        EXPECT_NE(refusal.find("zeq-server serve"), std::string::npos) << refusal;
     }
     EXPECT_THROW(ReportReader reader(path()), StoreError);
     EXPECT_EQ(rowsOf(path(), "PRAGMA user_version"), "1\n");
