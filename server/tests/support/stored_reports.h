@@ -5,6 +5,7 @@
 #include <string>
 
 #include "store/report_store.h"
+#include "support/server_process.h"
 
 namespace zeq::test {
 
@@ -14,5 +15,12 @@ std::optional<ReportSummary> findListed(ReportStore& store, const std::string& c
 std::optional<ReportSummary> findListed(const std::string& databasePath, const std::string& code);
 // How many reports a database file holds.
 std::int64_t storedReports(const std::string& databasePath);
+
+// A database of its own in a fresh directory, opened as the service opens it.
+struct ServiceDatabase {
+    TempDir dir;
+    std::string path = dir.file("reports.db");
+    ReportStore store{path, ReportStore::Access::Service};
+};
 
 } // namespace zeq::test
