@@ -216,6 +216,8 @@ TEST_F(ConsoleSessions, WaitsGrowButNeverLockAndAnUnknownNameIsAWrongPassword) {
     now_ += early.waitSeconds;
     EXPECT_EQ(desk_.attempt("ana", "correct horse battery", "203.0.113.7").result,
               LoginResult::LoggedIn);
+    EXPECT_EQ(desk_.attempt("ana", "wrong horse battery", "203.0.113.7").waitSeconds, 0)
+        << "a login clears the counts of its address and name";
 }
 
 } // namespace
