@@ -10,8 +10,6 @@
 #include "accounts/password_hash.h"
 #include "accounts/sessions.h"
 #include "accounts/technicians.h"
-#include "store/report_store.h"
-#include "support/server_process.h"
 #include "support/stored_reports.h"
 
 namespace zeq::accounts {
@@ -76,10 +74,8 @@ TEST(AccountNames, OnlyTheDocumentedShape) {
 // One account's life, and a second account beside it that nothing of the
 // first's may touch.
 TEST(TechnicianAccounts, HashedAddedCheckedChangedAndRemovedWithTheirSessions) {
-    test::TempDir dir;
-    const std::string db = dir.file("reports.db");
-    ReportStore store(db, ReportStore::Access::Service);
-    AccountDatabase database(db);
+    test::ServiceDatabase db;
+    AccountDatabase database(db.path);
     std::int64_t now = 1'700'000'000;
     Technicians technicians(database, [&now] { return now; });
     Sessions sessions(database, [&now] { return now; });
@@ -92,7 +88,7 @@ TEST(TechnicianAccounts, HashedAddedCheckedChangedAndRemovedWithTheirSessions) {
     query.reset();
     // Argon2id with libsodium's interactive limits: 64 MiB, 2 passes.
     EXPECT_EQ(hash.rfind("$argon2id$v=19$m=65536,t=2,p=1$", 0), 0u) << hash;
-    std::string bytes = test::databaseBytes(db);
+    std::string bytes = test::databaseBytes(db.path);
     EXPECT_EQ(bytes.find(password), std::string::npos);
     EXPECT_EQ(bytes.find("Zebra-Quasar"), std::string::npos);
     EXPECT_NE(bytes.find("$argon2id$"), std::string::npos) << "the hash should be in the file";

@@ -9,8 +9,6 @@
 #include "accounts/audit_log.h"
 #include "accounts/login.h"
 #include "accounts/password_hash.h"
-#include "store/report_store.h"
-#include "support/server_process.h"
 #include "support/stored_reports.h"
 
 namespace zeq::accounts {
@@ -23,18 +21,17 @@ constexpr std::int64_t kStart = 1'700'000'000;
 
 class ConsoleSessions : public ::testing::Test {
   protected:
-    ConsoleSessions() : store_(dir_.file("reports.db"), ReportStore::Access::Service) {
+    ConsoleSessions() {
         EXPECT_FALSE(technicians_.add("ana", "correct horse battery"));
         ana_ = *technicians_.checkPassword("ana", "correct horse battery");
     }
 
     std::string filesOnDisk() const {
-        return test::databaseBytes(dir_.file("reports.db"));
+        return test::databaseBytes(db_.path);
     }
 
-    test::TempDir dir_;
-    ReportStore store_;
-    AccountDatabase database_{dir_.file("reports.db")};
+    test::ServiceDatabase db_;
+    AccountDatabase database_{db_.path};
     std::int64_t now_ = kStart;
     Clock clock_ = [this] { return now_; };
     Technicians technicians_{database_, clock_};
