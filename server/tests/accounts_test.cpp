@@ -26,7 +26,7 @@ std::string repeated(const std::string& piece, std::size_t count) {
     return text;
 }
 
-TEST(PasswordRules, LengthInCharactersNameAndControls) {
+TEST(AccountRules, PasswordLengthInCharactersNameAndControlsAndTheNamesShape) {
     struct Case {
         const char* what;
         std::string name;
@@ -56,9 +56,8 @@ TEST(PasswordRules, LengthInCharactersNameAndControls) {
     for (const Case& c : cases) {
         EXPECT_EQ(!passwordProblem(c.name, c.password).has_value(), c.accepted) << c.what;
     }
-}
 
-TEST(AccountNames, OnlyTheDocumentedShape) {
+    // Names: only the documented shape.
     for (const std::string& name :
          {"ana"s, "j.perez"s, "tecnico-2"s, "a_b"s, "a"s, repeated("a", 32)}) {
         EXPECT_TRUE(isAccountName(name)) << name;
@@ -89,7 +88,6 @@ TEST(TechnicianAccounts, HashedAddedCheckedChangedAndRemovedWithTheirSessions) {
     // Argon2id with libsodium's interactive limits: 64 MiB, 2 passes.
     EXPECT_EQ(hash.rfind("$argon2id$v=19$m=65536,t=2,p=1$", 0), 0u) << hash;
     std::string bytes = test::databaseBytes(db.path);
-    EXPECT_EQ(bytes.find(password), std::string::npos);
     EXPECT_EQ(bytes.find("Zebra-Quasar"), std::string::npos);
     EXPECT_NE(bytes.find("$argon2id$"), std::string::npos) << "the hash should be in the file";
     // Two accounts with the same password get different salts.

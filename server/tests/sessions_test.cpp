@@ -71,9 +71,7 @@ TEST_F(ConsoleSessions, OpenForTheExactIdentifierUntilLogoutOrTheirLimits) {
     EXPECT_FALSE(sessions_.use(other));
     EXPECT_TRUE(sessions_.use(id));
 
-    std::string bytes = filesOnDisk();
-    EXPECT_EQ(bytes.find(id), std::string::npos);
-    EXPECT_EQ(bytes.find(id.substr(0, 16)), std::string::npos);
+    EXPECT_EQ(filesOnDisk().find(id.substr(0, 16)), std::string::npos) << "only its hash is kept";
 
     // Expired sessions are forgotten, the others kept.
     now_ = kStart + 4 * kHour;
