@@ -8,20 +8,13 @@
 #include <string>
 
 #include "support/http_client.h"
-#include "support/nginx_process.h"
-#include "support/server_process.h"
+#include "support/nginx_suite.h"
 
 namespace zeq {
 namespace {
 
 using test::HttpClient;
 using test::HttpResponse;
-
-const std::string kBinary = ZEQ_SERVER_BINARY;
-const std::string kUploadSite = ZEQ_NGINX_SITE;
-const std::string kConsoleSite = ZEQ_NGINX_CONSOLE_SITE;
-const std::string kCerts = ZEQ_TEST_CERT_DIR;
-const std::string kCa = kCerts + "/ca.pem";
 
 // The office, as the test's allow-list has it; every other loopback address is
 // outside it.
@@ -34,27 +27,21 @@ const char* const kConsolePaths[] = {"/",           "/entrar",
                                      "/salir",      "/informe/ZEQ-AAAA-BBBB-CCCC",
                                      "/icono.svg",  "/informe/ZEQ-AAAA-BBBB-CCCC/descargar"};
 
-class ConsoleBehindNginx : public ::testing::Test {
+// The server with its console, nginx with the upload site (nginx_) and nginx
+// with the console's site (console_).
+class ConsoleBehindNginx : public test::NginxSuite {
   protected:
     static void SetUpTestSuite() {
-        test::ignoreBrokenPipes();
-        dir_ = new test::TempDir;
-        server_ = new test::ServerProcess({kBinary, "serve", "--address", "127.0.0.1", "--port",
-                                           "0", "--db", dir_->file("r.db"), "--console-port", "0"},
-                                          dir_->file("server.log"));
+        startServerAndNginx({"--console-port", "0"});
         int consolePort = server_->consolePort();
-        std::string certs = kCerts;
-        console_ = new test::NginxProcess(kConsoleSite, [consolePort, certs](int port, int v6) {
-            return test::NginxProcess::consoleSiteSubstitutions(port, v6, consolePort, certs,
+        console_ = new test::NginxProcess(ZEQ_NGINX_CONSOLE_SITE, [consolePort](int port, int v6) {
+            return test::NginxProcess::consoleSiteSubstitutions(port, v6, consolePort, kCerts,
                                                                 kOffice);
         });
-        upload_ = new test::NginxProcess(kUploadSite, server_->port(), kCerts);
     }
     static void TearDownTestSuite() {
-        delete upload_;
         delete console_;
-        delete server_;
-        delete dir_;
+        NginxSuite::TearDownTestSuite();
     }
     void TearDown() override {
         if (HasFailure()) {
@@ -63,18 +50,10 @@ class ConsoleBehindNginx : public ::testing::Test {
         }
     }
 
-    static test::TempDir* dir_;
-    static test::ServerProcess* server_;
-    static test::NginxProcess* console_;
-    static test::NginxProcess* upload_;
+    static inline test::NginxProcess* console_ = nullptr;
 };
 
-test::TempDir* ConsoleBehindNginx::dir_ = nullptr;
-test::ServerProcess* ConsoleBehindNginx::server_ = nullptr;
-test::NginxProcess* ConsoleBehindNginx::console_ = nullptr;
-test::NginxProcess* ConsoleBehindNginx::upload_ = nullptr;
-
-TEST_F(ConsoleBehindNginx, AnOfficeAddressGetsTheLoginOverTls) {
+TEST_F(ConsoleBehindNginx, AnOfficeAddressGetsTheConsoleOverTlsAndNoUploadPath) {
     HttpClient browser(console_->port(), kCa, kOffice);
     HttpResponse login = browser.request("GET", "/entrar");
     ASSERT_EQ(login.status, 200) << login.body;
@@ -91,43 +70,32 @@ TEST_F(ConsoleBehindNginx, AnOfficeAddressGetsTheLoginOverTls) {
     EXPECT_EQ(list.status, 303);
     EXPECT_EQ(list.header("location"), "/entrar");
     EXPECT_EQ(browser.request("GET", "/estilo.css").status, 200);
+    EXPECT_EQ(browser.request("GET", "/api/token.php").status, 404);
+    EXPECT_EQ(browser.request("GET", "/privacy.php").status, 404);
 }
 
-TEST_F(ConsoleBehindNginx, AnyOtherAddressIsRefusedByNginx) {
+// Any other address gets nginx's 403 from the console's site, and nothing of
+// it reaches the server; the upload site serves no console path to anyone.
+TEST_F(ConsoleBehindNginx, ConsolePathsAreRefusedOutsideTheOfficeAndOnTheUploadSite) {
     std::string before = test::readFile(dir_->file("server.log"));
-    HttpClient outsider(console_->port(), kCa, kOutsider);
+    HttpClient outsider(console_->port(), kCa, kOutsider), anyone(nginx_->port(), kCa, "127.0.0.3");
     for (const char* path : kConsolePaths) {
-        HttpResponse answer = outsider.request("GET", path);
-        EXPECT_EQ(answer.status, 403) << path;
-        EXPECT_EQ(answer.body.find("Entrar"), std::string::npos) << path;
+        HttpResponse refused = outsider.request("GET", path), missing = anyone.request("GET", path);
+        EXPECT_EQ(refused.status, 403) << path;
+        EXPECT_EQ(refused.body.find("Entrar"), std::string::npos) << path;
+        EXPECT_EQ(missing.status, 404) << path;
+        EXPECT_EQ(missing.body.find("Entrar"), std::string::npos) << path;
+        EXPECT_EQ(missing.header("set-cookie"), "") << path;
     }
-    HttpResponse post =
-        outsider.request("POST", "/entrar", {{"Content-Type", "application/x-www-form-urlencoded"}},
-                         std::string("nombre=a&clave=b"));
-    EXPECT_EQ(post.status, 403);
-    // Nothing of it reached the server.
+    const test::HeaderList form = {{"Content-Type", "application/x-www-form-urlencoded"}};
+    EXPECT_EQ(outsider.request("POST", "/entrar", form, std::string("nombre=a&clave=b")).status,
+              403);
+    EXPECT_EQ(anyone.request("POST", "/entrar", {}, std::string("nombre=a")).status, 404);
     std::string after = test::readFile(dir_->file("server.log"));
     EXPECT_EQ(after.substr(before.size()).find(kOutsider), std::string::npos)
         << after.substr(before.size());
-}
-
-TEST_F(ConsoleBehindNginx, TheUploadSiteServesNoConsolePath) {
-    HttpClient anyone(upload_->port(), kCa, "127.0.0.3");
-    for (const char* path : kConsolePaths) {
-        HttpResponse answer = anyone.request("GET", path);
-        EXPECT_EQ(answer.status, 404) << path;
-        EXPECT_EQ(answer.body.find("Entrar"), std::string::npos) << path;
-        EXPECT_EQ(answer.header("set-cookie"), "") << path;
-    }
-    EXPECT_EQ(anyone.request("POST", "/entrar", {}, std::string("nombre=a")).status, 404);
     // While the tool's own paths pass.
     EXPECT_EQ(anyone.getToken().status, 200);
-}
-
-TEST_F(ConsoleBehindNginx, TheConsoleSiteServesNoUploadPath) {
-    HttpClient browser(console_->port(), kCa, kOffice);
-    EXPECT_EQ(browser.request("GET", "/api/token.php").status, 404);
-    EXPECT_EQ(browser.request("GET", "/privacy.php").status, 404);
 }
 
 } // namespace

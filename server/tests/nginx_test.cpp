@@ -20,7 +20,7 @@
 
 #include "base/crypto.h"
 #include "support/http_client.h"
-#include "support/nginx_process.h"
+#include "support/nginx_suite.h"
 #include "support/sample_report.h"
 #include "support/server_process.h"
 #include "support/stored_reports.h"
@@ -32,10 +32,6 @@ namespace {
 using test::HttpClient;
 using test::HttpResponse;
 
-const std::string kBinary = ZEQ_SERVER_BINARY;
-const std::string kSite = ZEQ_NGINX_SITE;
-const std::string kCerts = ZEQ_TEST_CERT_DIR;
-const std::string kCa = kCerts + "/ca.pem";
 constexpr std::size_t kMax = test::kClientMaxReportBytes;
 
 // The site's numbers (deploy/nginx/zeq-server.conf), as the tests rely on them.
@@ -46,21 +42,8 @@ const std::string kRetryAfter = "60";
 
 // One zeq-server on plain HTTP at 127.0.0.1 and nginx in front of it, for the
 // whole suite; every test counts the reports it adds.
-class BehindNginx : public ::testing::Test {
+class BehindNginx : public test::NginxSuite {
   protected:
-    static void SetUpTestSuite() {
-        test::ignoreBrokenPipes();
-        dir_ = new test::TempDir;
-        server_ = new test::ServerProcess(
-            {kBinary, "serve", "--address", "127.0.0.1", "--port", "0", "--db", database()},
-            dir_->file("server.log"));
-        nginx_ = new test::NginxProcess(kSite, server_->port(), kCerts);
-    }
-    static void TearDownTestSuite() {
-        delete nginx_;
-        delete server_;
-        delete dir_;
-    }
     void TearDown() override {
         if (HasFailure()) {
             std::printf("nginx error log:\n%s\n", nginx_->errorLog().c_str());
@@ -68,9 +51,6 @@ class BehindNginx : public ::testing::Test {
         }
     }
 
-    static std::string database() {
-        return dir_->file("reports.db");
-    }
     static std::int64_t stored() {
         return test::storedReports(database());
     }
@@ -86,15 +66,7 @@ class BehindNginx : public ::testing::Test {
         EXPECT_EQ(response.status, 200) << response.body;
         return response.body;
     }
-
-    static test::TempDir* dir_;
-    static test::ServerProcess* server_;
-    static test::NginxProcess* nginx_;
 };
-
-test::TempDir* BehindNginx::dir_ = nullptr;
-test::ServerProcess* BehindNginx::server_ = nullptr;
-test::NginxProcess* BehindNginx::nginx_ = nullptr;
 
 // Whether the server's log has a request line from this client address.
 bool logged(const std::string& log, const std::string& address, const std::string& request,

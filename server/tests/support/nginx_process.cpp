@@ -194,40 +194,46 @@ int freeLoopbackPort(const std::string& address) {
     return port;
 }
 
-NginxProcess::Substitutions NginxProcess::siteSubstitutions(int port, int ipv6Port,
-                                                            int upstreamPort,
-                                                            const std::string& certDir) {
-    const std::string host = "informes.example.net";
+namespace {
+
+// What every site of the repository needs replaced: its HTTPS ports (written
+// as `listen PORT ssl;` and `listen [::]:PORT ssl;`), its upstream's port on
+// 127.0.0.1, its Let's Encrypt certificate paths and its host name.
+NginxProcess::Substitutions tlsSiteSubstitutions(const std::string& host, int sitePort,
+                                                 int siteUpstreamPort, int port, int ipv6Port,
+                                                 int upstreamPort, const std::string& certDir) {
+    const std::string listen = std::to_string(sitePort) + " ssl;";
     const std::string live = "/etc/letsencrypt/live/" + host;
     return {
-        {"listen 443 ssl;", "listen 127.0.0.1:" + std::to_string(port) + " ssl;"},
-        {"listen [::]:443 ssl;", ipv6Port != 0
-                                     ? "listen [::1]:" + std::to_string(ipv6Port) + " ssl;"
-                                     : "# (no IPv6 loopback here) listen [::]:443 ssl;"},
-        {"127.0.0.1:8080", "127.0.0.1:" + std::to_string(upstreamPort)},
+        {"listen " + listen, "listen 127.0.0.1:" + std::to_string(port) + " ssl;"},
+        {"listen [::]:" + listen, ipv6Port != 0
+                                      ? "listen [::1]:" + std::to_string(ipv6Port) + " ssl;"
+                                      : "# (no IPv6 loopback here) listen [::]:" + listen},
+        {"127.0.0.1:" + std::to_string(siteUpstreamPort),
+         "127.0.0.1:" + std::to_string(upstreamPort)},
         {live + "/fullchain.pem", certDir + "/server.pem"},
         {live + "/privkey.pem", certDir + "/server.key"},
         {"server_name " + host + ";", "server_name localhost;"},
     };
 }
 
+} // namespace
+
+NginxProcess::Substitutions NginxProcess::siteSubstitutions(int port, int ipv6Port,
+                                                            int upstreamPort,
+                                                            const std::string& certDir) {
+    return tlsSiteSubstitutions("informes.example.net", 443, 8080, port, ipv6Port, upstreamPort,
+                                certDir);
+}
+
 NginxProcess::Substitutions
 NginxProcess::consoleSiteSubstitutions(int port, int ipv6Port, int consolePort,
                                        const std::string& certDir,
                                        const std::string& allowedAddress) {
-    const std::string host = "consola.example.net";
-    const std::string live = "/etc/letsencrypt/live/" + host;
-    return {
-        {"listen 8443 ssl;", "listen 127.0.0.1:" + std::to_string(port) + " ssl;"},
-        {"listen [::]:8443 ssl;", ipv6Port != 0
-                                      ? "listen [::1]:" + std::to_string(ipv6Port) + " ssl;"
-                                      : "# (no IPv6 loopback here) listen [::]:8443 ssl;"},
-        {"127.0.0.1:8081", "127.0.0.1:" + std::to_string(consolePort)},
-        {live + "/fullchain.pem", certDir + "/server.pem"},
-        {live + "/privkey.pem", certDir + "/server.key"},
-        {"server_name " + host + ";", "server_name localhost;"},
-        {"allow 192.0.2.0/24;", "allow " + allowedAddress + ";"},
-    };
+    Substitutions substitutions = tlsSiteSubstitutions("consola.example.net", 8443, 8081, port,
+                                                       ipv6Port, consolePort, certDir);
+    substitutions.push_back({"allow 192.0.2.0/24;", "allow " + allowedAddress + ";"});
+    return substitutions;
 }
 
 NginxProcess::NginxProcess(const std::string& siteFile, int upstreamPort,

@@ -15,6 +15,9 @@ std::optional<ReportSummary> findListed(ReportStore& store, const std::string& c
 std::optional<ReportSummary> findListed(const std::string& databasePath, const std::string& code);
 // How many reports a database file holds.
 std::int64_t storedReports(const std::string& databasePath);
+// The database file, its write-ahead log and its shared memory, as bytes on
+// disk: all that a copy of the database would give away.
+std::string databaseBytes(const std::string& databasePath);
 
 // A database of its own in a fresh directory, opened as the service opens it.
 struct ServiceDatabase {
