@@ -124,20 +124,22 @@ def main():
 
         driver = start_browser(downloads)
         driver.get(base + "/informe/" + code)
-        check(driver.current_url == base + "/entrar", "without a session a report leads to the login")
+        check(driver.current_url == base + "/entrar",
+              "without a session a report leads to the login")
         check(login(driver, base, "ana", PASSWORD), "the login leads to the list")
         check(code in driver.page_source, "the list shows the report")
         screenshots(driver, output, "console-list")
 
         error = open_by_code(driver, base, code)
-        check(error is None, f"a search for the code in lower case without hyphens opens it: {error}")
+        check(error is None, f"the code typed in lower case without hyphens finds it: {error}")
         found = findings(driver)
         check(found != [] and "critico" in found[0][0],
               "the report page shows its findings, a critical one first")
         text = driver.find_element(By.TAG_NAME, "body").text
         for value in (SCRIPT, IMAGE, QUOTES):
             check(value in text, f"{value!r} is shown as text")
-        check(driver.execute_script("return document.scripts.length") == 0, "the page has no script")
+        check(driver.execute_script("return document.scripts.length") == 0,
+              "the page has no script")
         check(driver.execute_script("return document.images.length") == 0,
               "no image element was made from the report")
         check(len(driver.find_elements(By.CSS_SELECTOR, "main section[id^=seccion-] h2")) == 26,
@@ -199,12 +201,14 @@ def main():
               "the report says who imported it")
         screenshots(driver, output, "console-report-limpia")
         again = import_file(driver, base, saved_path)
-        check(again == [imported_code, "ya"], f"importing it again leads to the same report: {again}")
+        check(again == [imported_code, "ya"],
+              f"importing it again leads to the same report: {again}")
         check("ya estaba guardado" in driver.find_element(By.TAG_NAME, "main").text,
               "and says it was already stored")
         driver.get(base + "/")
         rows = driver.find_elements(By.CSS_SELECTOR, "main tbody tr")
-        check(len(rows) == 4, f"the list holds the two fixtures, the uploaded copy and the import: {len(rows)}")
+        check(len(rows) == 4, "the list holds the two fixtures, the uploaded copy and the "
+              f"import: {len(rows)}")
         check(any("importado" in row.text and imported_code in row.text for row in rows),
               "the list marks the imported report")
         screenshots(driver, output, "console-list-limpia")

@@ -27,6 +27,7 @@ using test::formBody;
 using test::formToken;
 using test::HttpClient;
 using test::HttpResponse;
+using test::setCookieLine;
 using json = nlohmann::json;
 
 const std::string kBinary = ZEQ_SERVER_BINARY;
@@ -68,16 +69,6 @@ std::string hostileReport() {
         }
     }
     return report.dump();
-}
-
-std::string setCookieLine(const HttpResponse& response, const std::string& name) {
-    auto range = response.headers.equal_range("set-cookie");
-    for (auto it = range.first; it != range.second; ++it) {
-        if (it->second.rfind(name + "=", 0) == 0) {
-            return it->second;
-        }
-    }
-    return {};
 }
 
 struct Browser {
@@ -280,8 +271,9 @@ TEST_F(Console, WrongPasswordsAreAnsweredAlikeAndSlowTheNextAttempt) {
     EXPECT_EQ(cookiePair(right, "zeq-sesion"), "");
 }
 
-TEST_F(Console, PostsWithoutTheFormTokenAreRefused) {
-    // The login form: no token, a token for another pre-session, no cookie.
+// The login form: no token, a token for another pre-session, no cookie. (The
+// signed-in forms: DeletingAsksFirstNeedsTheTokenAndIsAudited.)
+TEST_F(Console, LoginsWithoutTheFormTokenAreRefused) {
     Browser stranger{client_, {}, {}};
     HttpResponse form = stranger.get("/entrar");
     std::string token = formToken(form.body);
@@ -299,19 +291,6 @@ TEST_F(Console, PostsWithoutTheFormTokenAreRefused) {
         EXPECT_EQ(answer.status, 403) << cookie << " " << body;
         EXPECT_EQ(cookiePair(answer, "zeq-sesion"), "");
     }
-
-    // Signed in: deleting and logging out need the session's token.
-    Browser browser = signedIn(client_);
-    Browser other = signedIn(client_);
-    std::string othersToken = formToken(other.get("/").body);
-    for (const std::string& body :
-         {std::string(), formBody({{"token", ""}}), formBody({{"token", othersToken}}),
-          formBody({{"token", othersToken + "0"}})}) {
-        EXPECT_EQ(browser.post("/informe/" + code_ + "/borrar", body).status, 403) << body;
-        EXPECT_EQ(browser.post("/salir", body).status, 403) << body;
-    }
-    EXPECT_EQ(browser.get("/informe/" + code_).status, 200);
-    EXPECT_EQ(browser.get("/").status, 200);
 }
 
 // On the report's page and its line in the list.
@@ -535,9 +514,18 @@ TEST_F(Console, TheImportFormStoresOneFileCheckedLikeAnUpload) {
     EXPECT_EQ(imported, 1);
 }
 
-TEST_F(Console, DeletingAsksFirstAndIsAudited) {
+TEST_F(Console, DeletingAsksFirstNeedsTheTokenAndIsAudited) {
     std::string code = upload(server_->port(), hostileReport());
     Browser browser = signedIn(client_);
+    // Deleting and logging out need the session's own token.
+    Browser other = signedIn(client_);
+    std::string othersToken = formToken(other.get("/").body);
+    for (const std::string& body :
+         {std::string(), formBody({{"token", ""}}), formBody({{"token", othersToken}}),
+          formBody({{"token", othersToken + "0"}})}) {
+        EXPECT_EQ(browser.post("/informe/" + code + "/borrar", body).status, 403) << body;
+        EXPECT_EQ(browser.post("/salir", body).status, 403) << body;
+    }
     HttpResponse confirm = browser.get("/informe/" + code + "/borrar");
     ASSERT_EQ(confirm.status, 200);
     EXPECT_NE(confirm.body.find("method=\"post\" action=\"/informe/" + code + "/borrar\""),
@@ -546,7 +534,8 @@ TEST_F(Console, DeletingAsksFirstAndIsAudited) {
     EXPECT_EQ(client_.request("HEAD", "/informe/" + code, browser.headers()).status, 200);
     EXPECT_EQ(client_.request("HEAD", "/informe/" + code + "/descargar", browser.headers()).status,
               200);
-    EXPECT_EQ(browser.get("/informe/" + code).status, 200) << "a GET deletes nothing";
+    EXPECT_EQ(browser.get("/informe/" + code).status, 200)
+        << "nor a GET nor a refused POST deletes";
     ASSERT_EQ(browser.get("/informe/" + code + "/descargar").status, 200);
     HttpResponse deleted = browser.post("/informe/" + code + "/borrar",
                                         formBody({{"token", formToken(confirm.body)}}));
