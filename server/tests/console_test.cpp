@@ -1,14 +1,12 @@
 // The technicians' console over real HTTP: pages behind the login, the session
-// cookie and its expiry, anti-forgery tokens, the headers of every answer, a
-// report whose values hold HTML shown as text, search, download and deletion,
-// and what the audit records.
+// cookie, anti-forgery tokens, the headers of every answer, a report whose
+// values hold HTML shown as text, search, import, download and deletion, and
+// what the audit records. A session's expiry is the browser test's.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <map>
 #include <ctime>
+#include <map>
 #include <regex>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -29,6 +27,7 @@ using test::formBody;
 using test::formToken;
 using test::HttpClient;
 using test::HttpResponse;
+using test::setCookieLine;
 using json = nlohmann::json;
 
 const std::string kBinary = ZEQ_SERVER_BINARY;
@@ -72,16 +71,6 @@ std::string hostileReport() {
     return report.dump();
 }
 
-std::string setCookieLine(const HttpResponse& response, const std::string& name) {
-    auto range = response.headers.equal_range("set-cookie");
-    for (auto it = range.first; it != range.second; ++it) {
-        if (it->second.rfind(name + "=", 0) == 0) {
-            return it->second;
-        }
-    }
-    return {};
-}
-
 struct Browser {
     HttpClient& client;
     std::string cookies; // "a=b; c=d"
@@ -120,6 +109,12 @@ struct Browser {
         return answer;
     }
 };
+
+Browser signedIn(HttpClient& client) {
+    Browser browser{client, {}, {}};
+    EXPECT_EQ(browser.login("ana", kPassword).status, 303);
+    return browser;
+}
 
 // The codes of a page's report lines, in order.
 std::vector<std::string> listedCodes(const std::string& body) {
@@ -163,15 +158,6 @@ std::vector<std::string> serveArgs(const test::TempDir& dir, std::vector<std::st
     return args;
 }
 
-void addTechnician(const test::TempDir& dir, const std::string& name) {
-    std::string input = kPassword + "\n";
-    std::string out, err;
-    ASSERT_EQ(test::runProgram({kBinary, "user", "add", name, "--db", dir.file("r.db")}, &out, &err,
-                               &input),
-              0)
-        << err;
-}
-
 std::string upload(int port, const std::string& report) {
     HttpClient uploader(port, "");
     HttpResponse token = uploader.getToken();
@@ -186,7 +172,7 @@ class Console : public ::testing::Test {
         test::ignoreBrokenPipes();
         dir_ = new test::TempDir;
         server_ = new test::ServerProcess(serveArgs(*dir_), dir_->file("server.log"));
-        addTechnician(*dir_, "ana");
+        ASSERT_TRUE(test::addTechnician(kBinary, dir_->file("r.db"), "ana", kPassword));
         report_ = hostileReport();
         code_ = upload(server_->port(), report_);
     }
@@ -196,16 +182,11 @@ class Console : public ::testing::Test {
     }
 
     HttpClient client_{server_->consolePort(), ""};
-
-    static test::TempDir* dir_;
-    static test::ServerProcess* server_;
-    static std::string report_;
-    static std::string code_;
+    static inline test::TempDir* dir_ = nullptr;
+    static inline test::ServerProcess* server_ = nullptr;
+    static inline std::string report_;
+    static inline std::string code_;
 };
-test::TempDir* Console::dir_ = nullptr;
-test::ServerProcess* Console::server_ = nullptr;
-std::string Console::report_;
-std::string Console::code_;
 
 TEST_F(Console, ListensApartFromTheUploads) {
     ASSERT_NE(server_->consolePort(), 0);
@@ -234,18 +215,17 @@ TEST_F(Console, PagesWithoutAValidSessionLeadToTheLogin) {
 TEST_F(Console, LoginSetsAStrictSessionCookie) {
     Browser browser{client_, {}, {}};
     HttpResponse form = browser.get("/entrar");
-    std::string pre = setCookieLine(form, "zeq-entrada");
-    EXPECT_NE(pre.find("HttpOnly"), std::string::npos) << pre;
-    EXPECT_NE(pre.find("SameSite=Strict"), std::string::npos) << pre;
     HttpResponse answer = browser.login("ana", kPassword);
     ASSERT_EQ(answer.status, 303) << answer.body;
     EXPECT_EQ(answer.header("location"), "/");
     // Plain HTTP on loopback: the local demo, the one case without Secure.
+    std::string pre = setCookieLine(form, "zeq-entrada");
     std::string session = setCookieLine(answer, "zeq-sesion");
     EXPECT_TRUE(std::regex_search(session, std::regex("^zeq-sesion=[0-9a-f]{64}; "))) << session;
-    EXPECT_NE(session.find("HttpOnly"), std::string::npos);
-    EXPECT_NE(session.find("SameSite=Strict"), std::string::npos);
-    EXPECT_NE(session.find("Path=/"), std::string::npos);
+    for (const char* attribute : {"HttpOnly", "SameSite=Strict", "Path=/"}) {
+        EXPECT_NE(pre.find(attribute), std::string::npos) << pre;
+        EXPECT_NE(session.find(attribute), std::string::npos) << session;
+    }
     EXPECT_EQ(session.find("Secure"), std::string::npos);
     EXPECT_EQ(browser.get("/").status, 200);
 
@@ -291,8 +271,9 @@ TEST_F(Console, WrongPasswordsAreAnsweredAlikeAndSlowTheNextAttempt) {
     EXPECT_EQ(cookiePair(right, "zeq-sesion"), "");
 }
 
-TEST_F(Console, PostsWithoutTheFormTokenAreRefused) {
-    // The login form: no token, a token for another pre-session, no cookie.
+// The login form: no token, a token for another pre-session, no cookie. (The
+// signed-in forms: DeletingAsksFirstNeedsTheTokenAndIsAudited.)
+TEST_F(Console, LoginsWithoutTheFormTokenAreRefused) {
     Browser stranger{client_, {}, {}};
     HttpResponse form = stranger.get("/entrar");
     std::string token = formToken(form.body);
@@ -310,38 +291,28 @@ TEST_F(Console, PostsWithoutTheFormTokenAreRefused) {
         EXPECT_EQ(answer.status, 403) << cookie << " " << body;
         EXPECT_EQ(cookiePair(answer, "zeq-sesion"), "");
     }
-
-    // Signed in: deleting and logging out need the session's token.
-    Browser browser{client_, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
-    Browser other{client_, {}, {}};
-    ASSERT_EQ(other.login("ana", kPassword).status, 303);
-    std::string othersToken = formToken(other.get("/").body);
-    for (const std::string& body :
-         {std::string(), formBody({{"token", ""}}), formBody({{"token", othersToken}}),
-          formBody({{"token", othersToken + "0"}})}) {
-        EXPECT_EQ(browser.post("/informe/" + code_ + "/borrar", body).status, 403) << body;
-        EXPECT_EQ(browser.post("/salir", body).status, 403) << body;
-    }
-    EXPECT_EQ(browser.get("/informe/" + code_).status, 200);
-    EXPECT_EQ(browser.get("/").status, 200);
 }
 
+// On the report's page and its line in the list.
 TEST_F(Console, HostileReportValuesAreShownAsText) {
-    Browser browser{client_, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
+    Browser browser = signedIn(client_);
     HttpResponse page = browser.get("/informe/" + code_);
+    HttpResponse list = browser.get("/?q=" + code_);
     ASSERT_EQ(page.status, 200);
-    for (const std::string& markup :
-         {std::string("<script"), std::string("<img"), std::string("<b>")}) {
+    ASSERT_EQ(list.status, 200);
+    for (const char* markup : {"<script", "<img", "<b>"}) {
         EXPECT_EQ(page.body.find(markup), std::string::npos) << markup;
+        EXPECT_EQ(list.body.find(markup), std::string::npos) << markup;
     }
-    EXPECT_NE(page.body.find("&lt;script&gt;alert(&#39;programa&#39;)&lt;/script&gt;"),
-              std::string::npos);
-    EXPECT_NE(page.body.find("&lt;img src=x onerror=alert(1)&gt;"), std::string::npos);
-    EXPECT_NE(page.body.find("Modelo &quot;con comillas&quot; y &#39;simples&#39; &amp; "
-                             "&lt;b&gt;negrita&lt;/b&gt;"),
-              std::string::npos);
+    const std::string script = "&lt;script&gt;alert(&#39;programa&#39;)&lt;/script&gt;";
+    const std::string image = "&lt;img src=x onerror=alert(1)&gt;";
+    const std::string quotes =
+        "Modelo &quot;con comillas&quot; y &#39;simples&#39; &amp; &lt;b&gt;negrita&lt;/b&gt;";
+    EXPECT_NE(page.body.find(image), std::string::npos);
+    EXPECT_NE(page.body.find(quotes), std::string::npos);
+    std::string line = listLine(list.body, code_);
+    EXPECT_NE(line.find(image + " " + quotes), std::string::npos) << line;
+    EXPECT_NE(line.find(script), std::string::npos) << line;
     // Findings first, most severe first, before the first section.
     std::size_t findings = page.body.find("id=\"hallazgos\"");
     std::size_t critical = page.body.find("class=\"hallazgo critico\"");
@@ -354,8 +325,7 @@ TEST_F(Console, HostileReportValuesAreShownAsText) {
     EXPECT_LT(warning, firstSection);
     EXPECT_NE(page.body.find("id=\"seccion-26\""), std::string::npos);
     // The hostile names reach the findings' evidence, as text.
-    std::size_t device = page.body.find("&lt;script&gt;alert(&#39;programa&#39;)&lt;/script&gt;");
-    EXPECT_LT(device, firstSection);
+    EXPECT_LT(page.body.find(script), firstSection);
 
     // The download is the stored bytes, as an attachment named by the code.
     HttpResponse download = browser.get("/informe/" + code_ + "/descargar");
@@ -370,68 +340,32 @@ TEST_F(Console, EveryAnswerCarriesTheSecurityHeaders) {
     ASSERT_EQ(browser.login("ana", kPassword).status, 303);
     struct Case {
         std::string path;
-        bool noStore;
+        int status;
     };
     const std::vector<Case> cases = {
-        {"/entrar", true},
-        {"/", true},
-        {"/?q=x", true},
-        {"/informe/" + code_, true},
-        {"/informe/" + code_ + "/descargar", true},
-        {"/informe/" + code_ + "/borrar", true},
-        {"/informe/ZEQ-0000-0000-0000", true},
-        {"/no-existe", true},
-        {"/estilo.css", false},
+        {"/entrar", 200},
+        {"/", 200},
+        {"/?q=x", 200},
+        {"/informe/" + code_, 200},
+        {"/informe/" + code_ + "/descargar", 200},
+        {"/informe/" + code_ + "/borrar", 200},
+        {"/informe/ZEQ-0000-0000-0000", 404},
+        {"/no-existe", 404},
+        {"/estilo.css", 200},
     };
     for (const Case& c : cases) {
         HttpResponse answer = browser.get(c.path);
-        EXPECT_NE(answer.status, 0) << c.path;
+        EXPECT_EQ(answer.status, c.status) << c.path;
         EXPECT_EQ(answer.header("content-security-policy"), kPolicy) << c.path;
         EXPECT_EQ(answer.header("x-content-type-options"), "nosniff") << c.path;
         EXPECT_EQ(answer.header("referrer-policy"), "no-referrer") << c.path;
         EXPECT_EQ(answer.header("content-encoding"), "") << c.path;
-        if (c.noStore) {
+        // Every page and download; the style sheet is neither.
+        if (c.path != "/estilo.css") {
             EXPECT_EQ(answer.header("cache-control"), "no-store") << c.path;
+        } else {
+            EXPECT_EQ(answer.header("content-type"), "text/css; charset=utf-8");
         }
-    }
-    EXPECT_EQ(browser.get("/informe/ZEQ-0000-0000-0000").status, 404);
-    HttpResponse style = browser.get("/estilo.css");
-    EXPECT_EQ(style.status, 200);
-    EXPECT_EQ(style.header("content-type"), "text/css; charset=utf-8");
-}
-
-TEST_F(Console, SearchFindsACodeHoweverItIsTyped) {
-    Browser browser{client_, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
-    std::string lower;
-    for (char c : code_) {
-        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    std::string compact;
-    for (char c : lower) {
-        if (c != '-') {
-            compact += c;
-        }
-    }
-    std::string spaced = code_.substr(4, 4) + " " + code_.substr(9, 4) + " " + code_.substr(14, 4);
-    struct Case {
-        std::string typed;
-        bool found;
-    };
-    const std::vector<Case> cases = {
-        {code_, true},
-        {lower, true},
-        {compact, true},
-        {" " + spaced + " ", true},
-        {"ZEQ-FFFF-FFFF-FFFG", false},
-        {"<script>", false},
-    };
-    for (const Case& c : cases) {
-        HttpResponse page = browser.get("/?q=" + formBody({{"q", c.typed}}).substr(2));
-        ASSERT_EQ(page.status, 200) << c.typed;
-        EXPECT_EQ(page.body.find("href=\"/informe/" + code_ + "\"") != std::string::npos, c.found)
-            << c.typed;
-        EXPECT_EQ(page.body.find("<script>"), std::string::npos);
     }
 }
 
@@ -462,9 +396,10 @@ HttpResponse postImport(Browser& browser, const std::string& body) {
     return browser.client.request("POST", "/importar", list, body);
 }
 
-TEST_F(Console, ImportingAFileIsCheckedLikeAnUpload) {
-    Browser browser{client_, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
+// Each file is checked like an upload; the form takes its token and one file
+// named "informe" only.
+TEST_F(Console, TheImportFormStoresOneFileCheckedLikeAnUpload) {
+    Browser browser = signedIn(client_);
     HttpResponse form = browser.get("/importar");
     ASSERT_EQ(form.status, 200);
     EXPECT_NE(form.body.find("enctype=\"multipart/form-data\""), std::string::npos);
@@ -477,74 +412,54 @@ TEST_F(Console, ImportingAFileIsCheckedLikeAnUpload) {
     std::string twice = test::sampleReport(test::newReportId());
     json changed = json::parse(twice);
     changed["client_version"] = "9.9.9";
-    std::string notUtf8 = test::sampleReport(test::newReportId());
-    notUtf8.insert(notUtf8.size() - 2, "\"x\":\"\xC3\x28\"");
-    notUtf8.insert(notUtf8.size() - 2, ",");
-    struct Case {
+    struct File {
         const char* what;
         std::string file;
         int status;
         std::string says; // in the answer: the page reached or the message
     };
-    const std::vector<Case> cases = {
+    const std::vector<File> files = {
         {"empty", "", 422, "El informe"},
         {"2 MiB exactly", largest, 303, "?importado=nuevo"},
         {"one byte more", tooLarge, 422, "2 MiB"},
-        {"not UTF-8", notUtf8, 422, "UTF-8"},
         {"not a report", "{\"hola\": 1}", 422, "informe"},
         {"a report", twice, 303, "?importado=nuevo"},
         {"the same again", twice, 303, "?importado=ya"},
         {"the same id, other bytes", changed.dump(), 409, "mismo report_id"},
     };
     std::string firstCode;
-    for (const Case& c : cases) {
+    for (const File& c : files) {
         HttpResponse answer = postImport(
             browser, multipartBody({{"token", "", token}, {"informe", "i.json", c.file}}));
         EXPECT_EQ(answer.status, c.status) << c.what << ": " << answer.body.substr(0, 2000);
         std::string where = answer.status == 303 ? answer.header("location") : answer.body;
         EXPECT_NE(where.find(c.says), std::string::npos) << c.what << ": " << where.substr(0, 3000);
-        if (answer.status == 303) {
-            HttpResponse page = browser.get(answer.header("location"));
-            EXPECT_EQ(page.status, 200) << c.what;
-            EXPECT_NE(page.body.find("importado por ana el "), std::string::npos) << c.what;
-            if (c.file == twice) {
-                std::string code = answer.header("location").substr(9, 18);
-                if (firstCode.empty()) {
-                    firstCode = code;
-                } else {
-                    EXPECT_EQ(code, firstCode) << "the same report, not a second copy";
-                    EXPECT_NE(page.body.find("ya estaba guardado"), std::string::npos);
-                }
-            }
-        } else {
+        if (answer.status != 303) {
             EXPECT_NE(answer.body.find("type=\"file\""), std::string::npos)
                 << c.what << ": the form again";
+            continue;
+        }
+        HttpResponse page = browser.get(answer.header("location"));
+        EXPECT_EQ(page.status, 200) << c.what;
+        EXPECT_NE(page.body.find("importado por ana el "), std::string::npos) << c.what;
+        if (c.file == twice) {
+            std::string code = answer.header("location").substr(9, 18);
+            if (firstCode.empty()) {
+                firstCode = code;
+            } else {
+                EXPECT_EQ(code, firstCode) << "the same report, not a second copy";
+                EXPECT_NE(page.body.find("ya estaba guardado"), std::string::npos);
+            }
         }
     }
 
-    // Only the new report is in the audit, by whom it was imported.
-    accounts::AccountDatabase database(dir_->file("r.db"));
-    int imported = 0;
-    for (const accounts::AuditEntry& entry : accounts::AuditLog(database).entries()) {
-        if (entry.event == "report_imported") {
-            EXPECT_EQ(entry.technician, "ana");
-            imported += entry.subject == firstCode ? 1 : 0;
-        }
-    }
-    EXPECT_EQ(imported, 1);
-}
-
-TEST_F(Console, TheImportFormTakesItsTokenAndOneFileOnly) {
-    Browser browser{client_, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
-    const std::string token = formToken(browser.get("/importar").body);
     const std::string report = test::sampleReport(test::newReportId());
-    struct Case {
+    struct Form {
         const char* what;
         std::string body;
         int status;
     };
-    const std::vector<Case> cases = {
+    const std::vector<Form> forms = {
         {"no token", multipartBody({{"informe", "i.json", report}}), 403},
         {"a wrong token",
          multipartBody({{"token", "", std::string(64, 'a')}, {"informe", "i.json", report}}), 403},
@@ -560,12 +475,9 @@ TEST_F(Console, TheImportFormTakesItsTokenAndOneFileOnly) {
          multipartBody(
              {{"token", "", token}, {"informe", "a.json", report}, {"informe", "b.json", report}}),
          400},
-        {"no closing boundary",
-         "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"token\"\r\n\r\n" + token,
-         400},
         {"not multipart", "token=" + token, 400},
     };
-    for (const Case& c : cases) {
+    for (const Form& c : forms) {
         HttpResponse answer = postImport(browser, c.body);
         EXPECT_EQ(answer.status, c.status) << c.what << ": " << answer.body.substr(0, 2000);
         EXPECT_EQ(answer.body.find("<script>"), std::string::npos) << c.what;
@@ -589,31 +501,31 @@ TEST_F(Console, TheImportFormTakesItsTokenAndOneFileOnly) {
     HttpResponse large =
         browser.post("/salir", formBody({{"token", token}, {"x", std::string(20000, 'a')}}));
     EXPECT_EQ(large.status, 413);
-}
 
-TEST_F(Console, HostileValuesInTheListColumnsAreText) {
-    Browser browser{client_, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
-    HttpResponse list = browser.get("/?q=" + code_);
-    ASSERT_EQ(list.status, 200);
-    std::string line = listLine(list.body, code_);
-    ASSERT_FALSE(line.empty());
-    EXPECT_NE(line.find("&lt;img src=x onerror=alert(1)&gt; Modelo &quot;con comillas&quot; y "
-                        "&#39;simples&#39; &amp; &lt;b&gt;negrita&lt;/b&gt;"),
-              std::string::npos)
-        << line;
-    EXPECT_NE(line.find("&lt;script&gt;alert(&#39;programa&#39;)&lt;/script&gt;"),
-              std::string::npos)
-        << line;
-    for (const std::string& raw : {kScript, kImage, std::string("<b>")}) {
-        EXPECT_EQ(list.body.find(raw), std::string::npos) << raw;
+    // Only the new report is in the audit, by whom it was imported.
+    accounts::AccountDatabase database(dir_->file("r.db"));
+    int imported = 0;
+    for (const accounts::AuditEntry& entry : accounts::AuditLog(database).entries()) {
+        if (entry.event == "report_imported") {
+            EXPECT_EQ(entry.technician, "ana");
+            imported += entry.subject == firstCode ? 1 : 0;
+        }
     }
+    EXPECT_EQ(imported, 1);
 }
 
-TEST_F(Console, DeletingAsksFirstAndIsAudited) {
+TEST_F(Console, DeletingAsksFirstNeedsTheTokenAndIsAudited) {
     std::string code = upload(server_->port(), hostileReport());
-    Browser browser{client_, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
+    Browser browser = signedIn(client_);
+    // Deleting and logging out need the session's own token.
+    Browser other = signedIn(client_);
+    std::string othersToken = formToken(other.get("/").body);
+    for (const std::string& body :
+         {std::string(), formBody({{"token", ""}}), formBody({{"token", othersToken}}),
+          formBody({{"token", othersToken + "0"}})}) {
+        EXPECT_EQ(browser.post("/informe/" + code + "/borrar", body).status, 403) << body;
+        EXPECT_EQ(browser.post("/salir", body).status, 403) << body;
+    }
     HttpResponse confirm = browser.get("/informe/" + code + "/borrar");
     ASSERT_EQ(confirm.status, 200);
     EXPECT_NE(confirm.body.find("method=\"post\" action=\"/informe/" + code + "/borrar\""),
@@ -622,7 +534,8 @@ TEST_F(Console, DeletingAsksFirstAndIsAudited) {
     EXPECT_EQ(client_.request("HEAD", "/informe/" + code, browser.headers()).status, 200);
     EXPECT_EQ(client_.request("HEAD", "/informe/" + code + "/descargar", browser.headers()).status,
               200);
-    EXPECT_EQ(browser.get("/informe/" + code).status, 200) << "a GET deletes nothing";
+    EXPECT_EQ(browser.get("/informe/" + code).status, 200)
+        << "nor a GET nor a refused POST deletes";
     ASSERT_EQ(browser.get("/informe/" + code + "/descargar").status, 200);
     HttpResponse deleted = browser.post("/informe/" + code + "/borrar",
                                         formBody({{"token", formToken(confirm.body)}}));
@@ -716,28 +629,20 @@ class ConsoleListing : public ::testing::Test {
             }
         }
         server_ = new test::ServerProcess(serveArgs(*dir_), dir_->file("server.log"));
-        addTechnician(*dir_, "ana");
+        ASSERT_TRUE(test::addTechnician(kBinary, dir_->file("r.db"), "ana", kPassword));
     }
     static void TearDownTestSuite() {
         delete server_;
         delete dir_;
     }
 
-    Browser signedIn() {
-        Browser browser{client_, {}, {}};
-        EXPECT_EQ(browser.login("ana", kPassword).status, 303);
-        return browser;
-    }
-
     HttpClient client_{server_->consolePort(), ""};
-    static test::TempDir* dir_;
-    static test::ServerProcess* server_;
+    static inline test::TempDir* dir_ = nullptr;
+    static inline test::ServerProcess* server_ = nullptr;
 };
-test::TempDir* ConsoleListing::dir_ = nullptr;
-test::ServerProcess* ConsoleListing::server_ = nullptr;
 
 TEST_F(ConsoleListing, ShowsTheMachineWindowsFindingsAndSizeOfEachReport) {
-    Browser browser = signedIn();
+    Browser browser = signedIn(client_);
     HttpResponse list = browser.get("/");
     ASSERT_EQ(list.status, 200);
     for (const char* heading :
@@ -779,7 +684,7 @@ TEST_F(ConsoleListing, ShowsTheMachineWindowsFindingsAndSizeOfEachReport) {
 }
 
 TEST_F(ConsoleListing, PagesOfFiftyNewestFirstThereAndBack) {
-    Browser browser = signedIn();
+    Browser browser = signedIn(client_);
     struct Step {
         const char* follow; // the link taken from the page before
         std::size_t lines;
@@ -820,25 +725,21 @@ TEST_F(ConsoleListing, PagesOfFiftyNewestFirstThereAndBack) {
 }
 
 TEST_F(ConsoleListing, SearchesByCodeHoweverTypedOrByMachineText) {
-    Browser browser = signedIn();
+    Browser browser = signedIn(client_);
     struct Case {
         std::string typed;
         std::size_t lines;
         std::string first;
     };
+    // Each way of typing a code and the search's wildcards are the reader's
+    // (report_search_test); here, that the box reaches it and what the page shows.
     const std::vector<Case> cases = {
-        {"ZEQ-0000-0000-0078", 1, "ZEQ-0000-0000-0078"},
         {"zeq-0000-0000-006e", 1, "ZEQ-0000-0000-006E"},
-        {"ZEQ000000000078", 1, "ZEQ-0000-0000-0078"},
         {" zeq 0000 0000 0078 ", 1, "ZEQ-0000-0000-0078"},
         {"ZEQ-0000-0000-0079", 0, ""},           // no such report, nor such text
         {"modelo 11", 11, "ZEQ-0000-0000-0077"}, // 119 down to 110, then 11
-        {"Modelo 7", 11, "ZEQ-0000-0000-004F"},  // 79 down to 70, then 7
-        {"serie-0042", 1, "ZEQ-0000-0000-002A"},
         {"SERIE-0001", 2, "ZEQ-0000-0000-0002"}, // the same PC twice
         {"to be filled", 0, ""},                 // placeholders are not serial numbers
-        {"%", 0, ""},
-        {"_", 0, ""},
         {"<script>", 0, ""},
     };
     for (const Case& c : cases) {
@@ -871,7 +772,7 @@ std::string sameMachineSection(const std::string& body) {
 }
 
 TEST_F(ConsoleListing, AReportLinksTheOtherReportsOfItsMachine) {
-    Browser browser = signedIn();
+    Browser browser = signedIn(client_);
     struct Case {
         std::string code;
         std::vector<std::string> others;
@@ -879,9 +780,7 @@ TEST_F(ConsoleListing, AReportLinksTheOtherReportsOfItsMachine) {
     };
     const std::vector<Case> cases = {
         {"ZEQ-0000-0000-0001", {"ZEQ-0000-0000-0002"}, nullptr},
-        {"ZEQ-0000-0000-0002", {"ZEQ-0000-0000-0001"}, nullptr},
         {"ZEQ-0000-0000-0003", {}, "El equipo no da un UUID ni un número de serie propios."},
-        {"ZEQ-0000-0000-0004", {}, "El equipo no da un UUID ni un número de serie propios."},
         {"ZEQ-0000-0000-0005", {}, "Ninguno."},
     };
     for (const Case& c : cases) {
@@ -896,22 +795,6 @@ TEST_F(ConsoleListing, AReportLinksTheOtherReportsOfItsMachine) {
     }
 }
 
-TEST(ConsoleSessions, AnExpiredSessionLeadsToTheLogin) {
-    test::ignoreBrokenPipes();
-    test::TempDir dir;
-    test::ServerProcess server(serveArgs(dir, {"--session-idle-seconds", "1"}),
-                               dir.file("server.log"));
-    addTechnician(dir, "ana");
-    HttpClient client(server.consolePort(), "");
-    Browser browser{client, {}, {}};
-    ASSERT_EQ(browser.login("ana", kPassword).status, 303);
-    EXPECT_EQ(browser.get("/").status, 200);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
-    HttpResponse expired = browser.get("/");
-    EXPECT_EQ(expired.status, 303);
-    EXPECT_EQ(expired.header("location"), "/entrar");
-}
-
 // Served directly over TLS: the console holds 16 form bodies at once, and one
 // address sending 16 slow forms gets 4 of them and cannot keep others from
 // logging in; the session cookie is Secure.
@@ -921,7 +804,7 @@ TEST(ConsoleSessions, OverTlsSlowFormsFromOneAddressLeaveOthersASecureLogin) {
     test::ServerProcess server(serveArgs(dir, {"--console-cert", kCerts + "/server.pem",
                                                "--console-key", kCerts + "/server.key"}),
                                dir.file("server.log"));
-    addTechnician(dir, "ana");
+    ASSERT_TRUE(test::addTechnician(kBinary, dir.file("r.db"), "ana", kPassword));
     HttpClient slow(server.consolePort(), kCerts + "/ca.pem", "127.0.0.3");
     std::vector<std::unique_ptr<test::Connection>> forms;
     for (int i = 0; i < 16; ++i) {
@@ -1041,7 +924,7 @@ TEST(ConsolePages, EachValueIsShownUnderItsOwnMember) {
     EXPECT_EQ(columns.size(), 6u); // #, then each member once
 
     auto [wideColumns, wide] = shownTable(page, 22);
-    EXPECT_LE(wideColumns.size(), 40u);
+    EXPECT_LE(wideColumns.size(), 34u); // #, at most 32 members, then "Otros miembros"
     ASSERT_EQ(wide.size(), 40u);
     for (int i = 0; i < 40; ++i) {
         std::string key = "k" + std::to_string(i), value = "v" + std::to_string(i);

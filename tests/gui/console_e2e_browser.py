@@ -19,79 +19,13 @@ code, a dialog); 0 otherwise.
 
 import json
 import os
-import re
 import sys
 
-from selenium import webdriver
-from selenium.common.exceptions import NoAlertPresentException, TimeoutException
-from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import WebDriverWait
-
-
-def start_browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = "/usr/bin/chromium"
-    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
-                     "--disable-dev-shm-usage", "--window-size=1280,900", "--lang=es"):
-        options.add_argument(argument)
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-
-
-def wait_until(driver, condition):
-    try:
-        WebDriverWait(driver, 10).until(condition)
-        return True
-    except TimeoutException:
-        return False
-
-
-def no_dialog(driver):
-    try:
-        driver.switch_to.alert
-        return False
-    except NoAlertPresentException:
-        return True
-
-
-def import_file(driver, base, path, screenshot):
-    """[code, importado] of the report page the import led to, or an error text."""
-    driver.get(base + "/importar")
-    driver.find_element(By.ID, "informe").send_keys(path)
-    driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]").click()
-    landed = re.compile(re.escape(base) + r"/informe/(ZEQ-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4})"
-                        r"\?importado=(nuevo|ya)$")
-    if not wait_until(driver, lambda d: landed.match(d.current_url)):
-        return "importing %s led to %s, not to a report's page" % (
-            os.path.basename(path), driver.current_url)
-    driver.save_screenshot(screenshot)
-    code, said = landed.match(driver.current_url).groups()
-    if code not in driver.find_element(By.TAG_NAME, "h1").text:
-        return "the page importing %s led to does not name %s" % (os.path.basename(path), code)
-    return [code, said]
-
-
-def findings_of(driver, base, code):
-    """The report's findings, or an error text."""
-    driver.get(base + "/")
-    search = driver.find_element(By.ID, "q")
-    search.clear()
-    typed = code.lower().replace("-", "")
-    search.send_keys(typed)
-    search.submit()
-    if not wait_until(driver, lambda d: "?q=" in d.current_url):
-        return "the search for %s did not load" % typed
-    links = driver.find_elements(By.CSS_SELECTOR, "main table a")
-    if [link.text for link in links] != [code]:
-        return "a search for %s lists %r, not %s alone" % (
-            typed, [link.text for link in links], code)
-    links[0].click()
-    if not wait_until(driver, lambda d: d.current_url == base + "/informe/" + code):
-        return "the link of %s did not open its page" % code
-    if code not in driver.find_element(By.TAG_NAME, "h1").text:
-        return "the page of %s does not name it" % code
-    return [[article.get_attribute("class"), article.find_element(By.TAG_NAME, "h3").text]
-            for article in driver.find_elements(By.CSS_SELECTOR, "article.hallazgo")]
+# The browser steps are the console's browser test's, kept beside the server's tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "server", "tests"))
+from console_browser import (findings, import_file, login, no_dialog,  # noqa: E402
+                             open_by_code, start_browser)
 
 
 def main():
@@ -101,11 +35,7 @@ def main():
     imports = []
     found = {}
     try:
-        driver.get(base + "/entrar")
-        driver.find_element(By.ID, "nombre").send_keys(name)
-        driver.find_element(By.ID, "clave").send_keys(password)
-        driver.find_element(By.CSS_SELECTOR, "form button[type=submit]").click()
-        if not wait_until(driver, lambda d: d.current_url == base + "/"):
+        if not login(driver, base, name, password):
             failures.append("the login did not lead to the list")
         else:
             for number, path in enumerate(files, 1):
@@ -117,11 +47,11 @@ def main():
                 imports.append(result)
             codes = [uploaded] + [code for code, said in imports if said == "nuevo"]
             for code in codes:
-                result = findings_of(driver, base, code)
-                if isinstance(result, str):
-                    failures.append(result)
+                error = open_by_code(driver, base, code)
+                if error:
+                    failures.append(error)
                 else:
-                    found[code] = result
+                    found[code] = findings(driver)
                     driver.save_screenshot(os.path.join(screenshots, "consola-%s.png" % code))
         if not no_dialog(driver):
             failures.append("a dialog opened")

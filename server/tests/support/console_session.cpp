@@ -8,14 +8,19 @@
 
 namespace zeq::test {
 
-std::string cookiePair(const HttpResponse& response, const std::string& name) {
+std::string setCookieLine(const HttpResponse& response, const std::string& name) {
     auto range = response.headers.equal_range("set-cookie");
     for (auto it = range.first; it != range.second; ++it) {
         if (it->second.rfind(name + "=", 0) == 0) {
-            return it->second.substr(0, it->second.find(';'));
+            return it->second;
         }
     }
     return {};
+}
+
+std::string cookiePair(const HttpResponse& response, const std::string& name) {
+    std::string line = setCookieLine(response, name);
+    return line.substr(0, line.find(';'));
 }
 
 std::string formToken(const std::string& body) {

@@ -8,6 +8,9 @@
 
 namespace zeq::test {
 
+// The Set-Cookie line of a cookie the response sets, attributes included; empty
+// when it sets none.
+std::string setCookieLine(const HttpResponse& response, const std::string& name);
 // The "name=value" of a cookie the response sets; empty when it sets none.
 std::string cookiePair(const HttpResponse& response, const std::string& name);
 // The anti-forgery token of the first form on a page; empty when there is none.
