@@ -3,7 +3,6 @@
 #include <cctype>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 
 #include "accounts/account_rules.h"
@@ -15,13 +14,12 @@
 #include "base/request_log.h"
 #include "console/multipart_form.h"
 #include "console/pages.h"
-#include "http/forwarded_for.h"
 #include "http/http_server.h"
+#include "http/listener.h"
 #include "store/receipt_code.h"
 #include "store/report_reader.h"
 #include "upload/report_envelope.h"
 #include "upload/report_import.h"
-#include "upload/collection_service.h"
 
 namespace zeq {
 
@@ -246,8 +244,7 @@ struct ConsoleService::Pages : http::Application {
     }
 
     std::string clientAddress(const RequestHead& head) override {
-        std::string forwarded = usesTls() ? std::string() : http::forwardedClientAddress(head);
-        return forwarded.empty() ? head.peerAddress : forwarded;
+        return http::clientAddressOf(head, usesTls());
     }
 
     Response refusal(int status) override {
@@ -594,13 +591,11 @@ ConsoleService::ConsoleService(ConsoleSettings settings, ReportStore& store,
 ConsoleService::~ConsoleService() = default;
 
 int ConsoleService::bind() {
-    if (settings_.certFile.empty() != settings_.keyFile.empty()) {
-        throw std::runtime_error("--console-cert y --console-key van juntos");
-    }
-    if (!usesTls() && !isLoopbackAddress(settings_.address)) {
-        throw std::runtime_error("sin --console-cert y --console-key la consola solo se sirve en "
-                                 "una dirección local (127.0.0.1 o ::1)");
-    }
+    std::optional<http::TlsFiles> tls = http::listenerTls(
+        settings_.address, settings_.certFile, settings_.keyFile,
+        "--console-cert y --console-key van juntos",
+        "sin --console-cert y --console-key la consola solo se sirve en una dirección local "
+        "(127.0.0.1 o ::1)");
     http::Limits limits;
     // decide() allows the large body to the import form only.
     limits.maxBodyBytes = kMaxImportBytes;
@@ -616,10 +611,6 @@ int ConsoleService::bind() {
     limits.ioThreads = 1;
     limits.workerThreads = settings_.threads;
     server_ = std::make_unique<http::Server>(*pages_, limits);
-    std::optional<http::TlsFiles> tls;
-    if (usesTls()) {
-        tls = http::TlsFiles{settings_.certFile, settings_.keyFile};
-    }
     return server_->bind(settings_.address, settings_.port, tls);
 }
 
