@@ -44,6 +44,13 @@ Finding makeFinding(Severity severity, std::string rule, std::string title, std:
     return finding;
 }
 
+void eachRowFindings(const ReportView& report, Section section, RowRule rule, Findings& out) {
+    SectionView rows = report.section(section);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rule(rows, i, out);
+    }
+}
+
 namespace {
 
 Finding unreadableReport() {
