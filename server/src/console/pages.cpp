@@ -570,11 +570,7 @@ std::string reportPage(const Visitor& visitor, const ReadReport& report,
     if (!notice.empty()) {
         body += paragraph("nota", notice);
     }
-    if (!parsed.is_object()) {
-        body += findingsBlock(findings::findingsOfBytes(report.body));
-    } else {
-        body += findingsBlock(findings::findingsOf(parsed));
-    }
+    body += findingsBlock(findings::findingsOf(parsed));
     Html others = element("h2", {{"id", "mismo-equipo"}}, text("Otros informes del mismo equipo"));
     if (sameMachine.empty()) {
         others +=
