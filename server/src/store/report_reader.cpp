@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "base/crypto.h"
 #include "store/receipt_code.h"
 #include "store/report_store.h"
 
@@ -193,9 +192,7 @@ std::optional<ReadReport> ReportReader::read(std::string_view code) {
     }
     ReadReport report{std::move(*listing), query.columnText(0), query.columnText(1),
                       std::string(query.columnBlob(3))};
-    if (toHex(sha256(report.body)) != query.columnText(2)) {
-        throw StoreError(std::string(code) + ": stored bytes do not match their SHA-256");
-    }
+    requireIntactBytes(code, report.body, query.columnText(2));
     return report;
 }
 
