@@ -247,12 +247,6 @@ Html findingsBlock(const std::vector<findings::Finding>& list) {
     return block;
 }
 
-std::string hexCode(std::uint32_t code) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(code));
-    return buffer;
-}
-
 // A section's error member in words the technician can act on.
 std::string sectionNote(const SectionView& view) {
     switch (view.state()) {
@@ -261,15 +255,17 @@ std::string sectionNote(const SectionView& view) {
     case SectionState::Unavailable: {
         std::uint32_t code = view.hresult().value_or(0);
         if (code == 0x80041003u || code == 0x80070005u) {
-            return "No se pudo leer: Windows denegó el acceso (" + hexCode(code) +
+            return "No se pudo leer: Windows denegó el acceso (" + findings::formatHresult(code) +
                    "). Recoja el informe de nuevo ejecutando la herramienta como administrador.";
         }
         if (code == 0x8004100Eu || code == 0x80041010u) {
-            return "No se pudo leer: este Windows no tiene esa información (" + hexCode(code) +
-                   ").";
+            return "No se pudo leer: este Windows no tiene esa información (" +
+                   findings::formatHresult(code) + ").";
         }
         return "No se pudo leer: Windows respondió con un error (" +
-               (view.hresult() ? hexCode(code) : findings::plainText(view.errorText(), 300)) + ").";
+               (view.hresult() ? findings::formatHresult(code)
+                               : findings::plainText(view.errorText(), 300)) +
+               ").";
     }
     case SectionState::Partial:
         return "Listado incompleto: " + findings::plainText(view.errorText(), 300);
