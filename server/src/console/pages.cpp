@@ -143,8 +143,9 @@ Html definition(std::string_view term, std::string_view value) {
     return element("dt", text(term)) + element("dd", text(value));
 }
 
-Html paragraph(const char* cssClass, std::string_view message) {
-    return element("p", {{"class", cssClass}}, text(message));
+// Notices and warnings are optional on every page: none, no paragraph.
+Html paragraphIfAny(const char* cssClass, std::string_view message) {
+    return message.empty() ? Html() : element("p", {{"class", cssClass}}, text(message));
 }
 
 // --- the report page ---
@@ -387,9 +388,7 @@ void appendSections(Html& out, const json& report) {
         out.open("h2")
             .appendText(std::to_string(i + 1) + ". " + std::string(findings::sectionTitle(section)))
             .close("h2");
-        if (std::string note = sectionNote(sectionView); !note.empty()) {
-            out += paragraph("nota", note);
-        }
+        out += paragraphIfAny("nota", sectionNote(sectionView));
         const json* rows = sectionView.rows();
         if (rows != nullptr && rows->empty()) {
             out.open("p").appendText("Sin filas.").close("p");
@@ -510,10 +509,7 @@ std::string loginPage(std::string_view formToken, std::string_view message,
                                           {"autocomplete", "current-password"},
                                           {"required", "required"}}) +
                     element("p", element("button", {{"type", "submit"}}, text("Entrar"))));
-    Html body = element("h1", text("Entrar"));
-    if (!message.empty()) {
-        body += paragraph("aviso-pagina", message);
-    }
+    Html body = element("h1", text("Entrar")) + paragraphIfAny("aviso-pagina", message);
     return document("Entrar", plainHeader(), body + form);
 }
 
@@ -525,10 +521,7 @@ std::string messagePage(std::string_view title, std::string_view message) {
 
 std::string listPage(const Visitor& visitor, const ListPage& listing, std::string_view search,
                      std::string_view notice) {
-    Html body = element("h1", text("Informes"));
-    if (!notice.empty()) {
-        body += paragraph("nota", notice);
-    }
+    Html body = element("h1", text("Informes")) + paragraphIfAny("nota", notice);
     body +=
         element("form", {{"method", "get"}, {"action", "/"}, {"role", "search"}},
                 element("label", {{"for", "q"}},
@@ -562,10 +555,7 @@ std::string listPage(const Visitor& visitor, const ListPage& listing, std::strin
 std::string reportPage(const Visitor& visitor, const ReadReport& report,
                        const std::vector<ListedReport>& sameMachine, std::string_view notice) {
     json parsed = findings::parseReport(report.body);
-    Html body = reportHeader(report, parsed);
-    if (!notice.empty()) {
-        body += paragraph("nota", notice);
-    }
+    Html body = reportHeader(report, parsed) + paragraphIfAny("nota", notice);
     body += findingsBlock(findings::findingsOf(parsed));
     Html others = element("h2", {{"id", "mismo-equipo"}}, text("Otros informes del mismo equipo"));
     if (sameMachine.empty()) {
@@ -599,10 +589,8 @@ std::string deletePage(const Visitor& visitor, const ListedReport& report) {
 }
 
 std::string importPage(const Visitor& visitor, std::string_view message) {
-    Html body = element("h1", text("Importar un informe"));
-    if (!message.empty()) {
-        body += paragraph("aviso-pagina", message);
-    }
+    Html body =
+        element("h1", text("Importar un informe")) + paragraphIfAny("aviso-pagina", message);
     body += element("p", text("Cuando el envío falla, la herramienta guarda el informe en un "
                               "archivo que le pueden hacer llegar por correo o en una memoria "
                               "USB. Se comprueba igual que un envío y queda marcado como "
