@@ -12,6 +12,7 @@
 #include "accounts/technicians.h"
 #include "base/crypto.h"
 #include "base/request_log.h"
+#include "base/text_shapes.h"
 #include "console/multipart_form.h"
 #include "console/pages.h"
 #include "http/http_server.h"
@@ -126,22 +127,13 @@ std::string queryOf(const RequestHead& head) {
     return mark == std::string::npos ? std::string() : head.target.substr(mark + 1);
 }
 
-std::string trim(std::string_view text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    std::size_t last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 std::optional<std::string> cookie(const RequestHead& head, std::string_view name) {
     for (std::size_t i = 0; i < head.count("Cookie"); ++i) {
         std::string list = head.value("Cookie", i);
         std::string_view rest = list;
         while (!rest.empty()) {
             std::size_t semicolon = rest.find(';');
-            std::string pair = trim(rest.substr(0, semicolon));
+            std::string pair(trimmed(rest.substr(0, semicolon)));
             std::size_t equals = pair.find('=');
             if (equals != std::string::npos && std::string_view(pair).substr(0, equals) == name) {
                 return pair.substr(equals + 1);
@@ -499,7 +491,7 @@ struct ConsoleService::Pages : http::Application {
     Response listing(const RequestHead& head, const SignedIn& who) {
         std::map<std::string, std::string> fields = parseFields(queryOf(head));
         ListQuery query;
-        query.search = trim(field(fields, "q"));
+        query.search = trimmed(field(fields, "q"));
         query.after = console::cursorFrom(field(fields, "despues"));
         query.before = console::cursorFrom(field(fields, "antes"));
         std::string notice;
