@@ -218,8 +218,7 @@ const char* severityClass(findings::Severity severity) {
 Html findingBlock(const findings::Finding& finding) {
     Html evidence;
     for (const findings::Evidence& e : finding.evidence) {
-        std::string where = e.section + (e.row ? ", fila " + std::to_string(*e.row + 1) : "");
-        evidence += element("li", text(where + ", " + e.member + ": " + e.value));
+        evidence += element("li", text(findings::evidencePlace(e) + ": " + e.value));
     }
     Html block = element("h3", element("span", {{"class", "gravedad"}},
                                        text(findings::severityLabel(finding.severity))) +
@@ -234,11 +233,8 @@ Html findingBlock(const findings::Finding& finding) {
 }
 
 Html findingsBlock(const std::vector<findings::Finding>& list) {
-    findings::FindingCounts counts = findings::countFindings(list);
     Html block = element("h2", {{"id", "hallazgos"}}, text("Hallazgos")) +
-                 element("p", text(std::to_string(counts.critical) + " críticos, " +
-                                   std::to_string(counts.warning) + " avisos, " +
-                                   std::to_string(counts.info) + " informativos"));
+                 element("p", text(findings::countsText(findings::countFindings(list))));
     if (list.empty()) {
         block += element("p", text("Nada que señalar."));
     }

@@ -109,4 +109,9 @@ FindingCounts countFindings(const std::vector<Finding>& findings) {
     return counts;
 }
 
+std::string countsText(const FindingCounts& counts) {
+    return std::to_string(counts.critical) + " críticos, " + std::to_string(counts.warning) +
+           " avisos, " + std::to_string(counts.info) + " informativos";
+}
+
 } // namespace zeq::findings
