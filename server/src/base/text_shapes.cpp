@@ -57,6 +57,14 @@ std::optional<std::uint64_t> parseDigits(std::string_view text, std::uint64_t ma
 
 } // namespace
 
+std::string_view trimmed(std::string_view text, std::string_view blanks) {
+    std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
 bool matchesShape(std::string_view text, std::string_view shape) {
     if (text.size() != shape.size()) {
         return false;

@@ -17,6 +17,9 @@ namespace zeq {
 // ASCII, and no NUL, belongs to any class.
 bool matchesShape(std::string_view text, std::string_view shape);
 
+// `text` without the spaces and tabs (or other `blanks`) at either end.
+std::string_view trimmed(std::string_view text, std::string_view blanks = " \t");
+
 // A decimal number of digits 0-9 alone (no sign, no spaces, no other
 // characters; leading zeros allowed) whose value is at most `max`. nullopt for
 // empty text, any other character, or a value above `max` (never overflows).

@@ -3,7 +3,6 @@
 #include <cctype>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 
 #include "accounts/account_rules.h"
@@ -13,15 +12,15 @@
 #include "accounts/technicians.h"
 #include "base/crypto.h"
 #include "base/request_log.h"
+#include "base/text_shapes.h"
 #include "console/multipart_form.h"
 #include "console/pages.h"
-#include "http/forwarded_for.h"
 #include "http/http_server.h"
+#include "http/listener.h"
 #include "store/receipt_code.h"
 #include "store/report_reader.h"
 #include "upload/report_envelope.h"
 #include "upload/report_import.h"
-#include "upload/collection_service.h"
 
 namespace zeq {
 
@@ -128,22 +127,13 @@ std::string queryOf(const RequestHead& head) {
     return mark == std::string::npos ? std::string() : head.target.substr(mark + 1);
 }
 
-std::string trim(std::string_view text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    std::size_t last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 std::optional<std::string> cookie(const RequestHead& head, std::string_view name) {
     for (std::size_t i = 0; i < head.count("Cookie"); ++i) {
         std::string list = head.value("Cookie", i);
         std::string_view rest = list;
         while (!rest.empty()) {
             std::size_t semicolon = rest.find(';');
-            std::string pair = trim(rest.substr(0, semicolon));
+            std::string pair(trimmed(rest.substr(0, semicolon)));
             std::size_t equals = pair.find('=');
             if (equals != std::string::npos && std::string_view(pair).substr(0, equals) == name) {
                 return pair.substr(equals + 1);
@@ -246,8 +236,7 @@ struct ConsoleService::Pages : http::Application {
     }
 
     std::string clientAddress(const RequestHead& head) override {
-        std::string forwarded = usesTls() ? std::string() : http::forwardedClientAddress(head);
-        return forwarded.empty() ? head.peerAddress : forwarded;
+        return http::clientAddressOf(head, usesTls());
     }
 
     Response refusal(int status) override {
@@ -502,7 +491,7 @@ struct ConsoleService::Pages : http::Application {
     Response listing(const RequestHead& head, const SignedIn& who) {
         std::map<std::string, std::string> fields = parseFields(queryOf(head));
         ListQuery query;
-        query.search = trim(field(fields, "q"));
+        query.search = trimmed(field(fields, "q"));
         query.after = console::cursorFrom(field(fields, "despues"));
         query.before = console::cursorFrom(field(fields, "antes"));
         std::string notice;
@@ -594,13 +583,11 @@ ConsoleService::ConsoleService(ConsoleSettings settings, ReportStore& store,
 ConsoleService::~ConsoleService() = default;
 
 int ConsoleService::bind() {
-    if (settings_.certFile.empty() != settings_.keyFile.empty()) {
-        throw std::runtime_error("--console-cert y --console-key van juntos");
-    }
-    if (!usesTls() && !isLoopbackAddress(settings_.address)) {
-        throw std::runtime_error("sin --console-cert y --console-key la consola solo se sirve en "
-                                 "una dirección local (127.0.0.1 o ::1)");
-    }
+    std::optional<http::TlsFiles> tls = http::listenerTls(
+        settings_.address, settings_.certFile, settings_.keyFile,
+        "--console-cert y --console-key van juntos",
+        "sin --console-cert y --console-key la consola solo se sirve en una dirección local "
+        "(127.0.0.1 o ::1)");
     http::Limits limits;
     // decide() allows the large body to the import form only.
     limits.maxBodyBytes = kMaxImportBytes;
@@ -616,10 +603,6 @@ int ConsoleService::bind() {
     limits.ioThreads = 1;
     limits.workerThreads = settings_.threads;
     server_ = std::make_unique<http::Server>(*pages_, limits);
-    std::optional<http::TlsFiles> tls;
-    if (usesTls()) {
-        tls = http::TlsFiles{settings_.certFile, settings_.keyFile};
-    }
     return server_->bind(settings_.address, settings_.port, tls);
 }
 

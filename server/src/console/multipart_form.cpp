@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "base/text_shapes.h"
+
 namespace zeq::console {
 
 namespace {
@@ -15,14 +17,6 @@ std::string lowerCase(std::string_view text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return lower;
-}
-
-std::string_view trimmed(std::string_view text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 struct Parameter {

@@ -143,8 +143,9 @@ Html definition(std::string_view term, std::string_view value) {
     return element("dt", text(term)) + element("dd", text(value));
 }
 
-Html paragraph(const char* cssClass, std::string_view message) {
-    return element("p", {{"class", cssClass}}, text(message));
+// Notices and warnings are optional on every page: none, no paragraph.
+Html paragraphIfAny(const char* cssClass, std::string_view message) {
+    return message.empty() ? Html() : element("p", {{"class", cssClass}}, text(message));
 }
 
 // --- the report page ---
@@ -217,8 +218,7 @@ const char* severityClass(findings::Severity severity) {
 Html findingBlock(const findings::Finding& finding) {
     Html evidence;
     for (const findings::Evidence& e : finding.evidence) {
-        std::string where = e.section + (e.row ? ", fila " + std::to_string(*e.row + 1) : "");
-        evidence += element("li", text(where + ", " + e.member + ": " + e.value));
+        evidence += element("li", text(findings::evidencePlace(e) + ": " + e.value));
     }
     Html block = element("h3", element("span", {{"class", "gravedad"}},
                                        text(findings::severityLabel(finding.severity))) +
@@ -233,11 +233,8 @@ Html findingBlock(const findings::Finding& finding) {
 }
 
 Html findingsBlock(const std::vector<findings::Finding>& list) {
-    findings::FindingCounts counts = findings::countFindings(list);
     Html block = element("h2", {{"id", "hallazgos"}}, text("Hallazgos")) +
-                 element("p", text(std::to_string(counts.critical) + " críticos, " +
-                                   std::to_string(counts.warning) + " avisos, " +
-                                   std::to_string(counts.info) + " informativos"));
+                 element("p", text(findings::countsText(findings::countFindings(list))));
     if (list.empty()) {
         block += element("p", text("Nada que señalar."));
     }
@@ -245,12 +242,6 @@ Html findingsBlock(const std::vector<findings::Finding>& list) {
         block += findingBlock(finding);
     }
     return block;
-}
-
-std::string hexCode(std::uint32_t code) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(code));
-    return buffer;
 }
 
 // A section's error member in words the technician can act on.
@@ -261,15 +252,17 @@ std::string sectionNote(const SectionView& view) {
     case SectionState::Unavailable: {
         std::uint32_t code = view.hresult().value_or(0);
         if (code == 0x80041003u || code == 0x80070005u) {
-            return "No se pudo leer: Windows denegó el acceso (" + hexCode(code) +
+            return "No se pudo leer: Windows denegó el acceso (" + findings::formatHresult(code) +
                    "). Recoja el informe de nuevo ejecutando la herramienta como administrador.";
         }
         if (code == 0x8004100Eu || code == 0x80041010u) {
-            return "No se pudo leer: este Windows no tiene esa información (" + hexCode(code) +
-                   ").";
+            return "No se pudo leer: este Windows no tiene esa información (" +
+                   findings::formatHresult(code) + ").";
         }
         return "No se pudo leer: Windows respondió con un error (" +
-               (view.hresult() ? hexCode(code) : findings::plainText(view.errorText(), 300)) + ").";
+               (view.hresult() ? findings::formatHresult(code)
+                               : findings::plainText(view.errorText(), 300)) +
+               ").";
     }
     case SectionState::Partial:
         return "Listado incompleto: " + findings::plainText(view.errorText(), 300);
@@ -391,9 +384,7 @@ void appendSections(Html& out, const json& report) {
         out.open("h2")
             .appendText(std::to_string(i + 1) + ". " + std::string(findings::sectionTitle(section)))
             .close("h2");
-        if (std::string note = sectionNote(sectionView); !note.empty()) {
-            out += paragraph("nota", note);
-        }
+        out += paragraphIfAny("nota", sectionNote(sectionView));
         const json* rows = sectionView.rows();
         if (rows != nullptr && rows->empty()) {
             out.open("p").appendText("Sin filas.").close("p");
@@ -514,10 +505,7 @@ std::string loginPage(std::string_view formToken, std::string_view message,
                                           {"autocomplete", "current-password"},
                                           {"required", "required"}}) +
                     element("p", element("button", {{"type", "submit"}}, text("Entrar"))));
-    Html body = element("h1", text("Entrar"));
-    if (!message.empty()) {
-        body += paragraph("aviso-pagina", message);
-    }
+    Html body = element("h1", text("Entrar")) + paragraphIfAny("aviso-pagina", message);
     return document("Entrar", plainHeader(), body + form);
 }
 
@@ -529,10 +517,7 @@ std::string messagePage(std::string_view title, std::string_view message) {
 
 std::string listPage(const Visitor& visitor, const ListPage& listing, std::string_view search,
                      std::string_view notice) {
-    Html body = element("h1", text("Informes"));
-    if (!notice.empty()) {
-        body += paragraph("nota", notice);
-    }
+    Html body = element("h1", text("Informes")) + paragraphIfAny("nota", notice);
     body +=
         element("form", {{"method", "get"}, {"action", "/"}, {"role", "search"}},
                 element("label", {{"for", "q"}},
@@ -566,15 +551,8 @@ std::string listPage(const Visitor& visitor, const ListPage& listing, std::strin
 std::string reportPage(const Visitor& visitor, const ReadReport& report,
                        const std::vector<ListedReport>& sameMachine, std::string_view notice) {
     json parsed = findings::parseReport(report.body);
-    Html body = reportHeader(report, parsed);
-    if (!notice.empty()) {
-        body += paragraph("nota", notice);
-    }
-    if (!parsed.is_object()) {
-        body += findingsBlock(findings::findingsOfBytes(report.body));
-    } else {
-        body += findingsBlock(findings::findingsOf(parsed));
-    }
+    Html body = reportHeader(report, parsed) + paragraphIfAny("nota", notice);
+    body += findingsBlock(findings::findingsOf(parsed));
     Html others = element("h2", {{"id", "mismo-equipo"}}, text("Otros informes del mismo equipo"));
     if (sameMachine.empty()) {
         others +=
@@ -607,10 +585,8 @@ std::string deletePage(const Visitor& visitor, const ListedReport& report) {
 }
 
 std::string importPage(const Visitor& visitor, std::string_view message) {
-    Html body = element("h1", text("Importar un informe"));
-    if (!message.empty()) {
-        body += paragraph("aviso-pagina", message);
-    }
+    Html body =
+        element("h1", text("Importar un informe")) + paragraphIfAny("aviso-pagina", message);
     body += element("p", text("Cuando el envío falla, la herramienta guarda el informe en un "
                               "archivo que le pueden hacer llegar por correo o en una memoria "
                               "USB. Se comprueba igual que un envío y queda marcado como "

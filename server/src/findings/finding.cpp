@@ -14,4 +14,9 @@ std::string_view severityLabel(Severity severity) {
     return "info";
 }
 
+std::string evidencePlace(const Evidence& evidence) {
+    return evidence.section + (evidence.row ? ", fila " + std::to_string(*evidence.row + 1) : "") +
+           ", " + evidence.member;
+}
+
 } // namespace zeq::findings

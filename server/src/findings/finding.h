@@ -26,6 +26,9 @@ struct Evidence {
     std::string value;
 };
 
+// Where the evidence is, as the technician reads it: "Batería, fila 2, DesignCapacity".
+std::string evidencePlace(const Evidence& evidence);
+
 // One thing the technician should know about the machine.
 struct Finding {
     Severity severity = Severity::Info;

@@ -44,6 +44,13 @@ Finding makeFinding(Severity severity, std::string rule, std::string title, std:
     return finding;
 }
 
+void eachRowFindings(const ReportView& report, Section section, RowRule rule, Findings& out) {
+    SectionView rows = report.section(section);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rule(rows, i, out);
+    }
+}
+
 namespace {
 
 Finding unreadableReport() {
@@ -100,6 +107,11 @@ FindingCounts countFindings(const std::vector<Finding>& findings) {
         }
     }
     return counts;
+}
+
+std::string countsText(const FindingCounts& counts) {
+    return std::to_string(counts.critical) + " críticos, " + std::to_string(counts.warning) +
+           " avisos, " + std::to_string(counts.info) + " informativos";
 }
 
 } // namespace zeq::findings

@@ -38,5 +38,7 @@ struct FindingCounts {
     std::size_t info = 0;
 };
 FindingCounts countFindings(const std::vector<Finding>& findings);
+// "1 críticos, 2 avisos, 0 informativos".
+std::string countsText(const FindingCounts& counts);
 
 } // namespace zeq::findings

@@ -43,15 +43,6 @@ constexpr std::string_view kStockUuids[] = {
     "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF",
 };
 
-std::string_view trimmed(std::string_view text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }

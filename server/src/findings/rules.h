@@ -35,5 +35,9 @@ std::string counted(std::size_t count, std::string_view singular, std::string_vi
                     bool atLeast = false);
 // A finding without evidence yet.
 Finding makeFinding(Severity severity, std::string rule, std::string title, std::string advice);
+// A rule that judges one row of a section on its own, by its index.
+using RowRule = void (*)(const SectionView& section, std::size_t row, Findings& out);
+// Applies the rule to every row of the section.
+void eachRowFindings(const ReportView& report, Section section, RowRule rule, Findings& out);
 
 } // namespace zeq::findings

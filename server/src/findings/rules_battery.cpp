@@ -32,10 +32,7 @@ void batteryFinding(const SectionView& batteries, std::size_t i, Findings& out) 
 } // namespace
 
 void batteryFindings(const ReportView& report, Findings& out) {
-    SectionView batteries = report.section(Section::Battery);
-    for (std::size_t i = 0; i < batteries.size(); ++i) {
-        batteryFinding(batteries, i, out);
-    }
+    eachRowFindings(report, Section::Battery, batteryFinding, out);
 }
 
 } // namespace zeq::findings

@@ -42,10 +42,7 @@ void deviceFinding(const SectionView& devices, std::size_t i, Findings& out) {
 } // namespace
 
 void deviceFindings(const ReportView& report, Findings& out) {
-    SectionView devices = report.section(Section::DeviceErrors);
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        deviceFinding(devices, i, out);
-    }
+    eachRowFindings(report, Section::DeviceErrors, deviceFinding, out);
 }
 
 } // namespace zeq::findings

@@ -63,10 +63,7 @@ void volumeFinding(const SectionView& volumes, std::size_t i, Findings& out) {
 } // namespace
 
 void spaceFindings(const ReportView& report, Findings& out) {
-    SectionView volumes = report.section(Section::Volumes);
-    for (std::size_t i = 0; i < volumes.size(); ++i) {
-        volumeFinding(volumes, i, out);
-    }
+    eachRowFindings(report, Section::Volumes, volumeFinding, out);
 }
 
 } // namespace zeq::findings

@@ -64,10 +64,7 @@ void zoneFinding(const SectionView& zones, std::size_t i, Findings& out) {
 } // namespace
 
 void thermalFindings(const ReportView& report, Findings& out) {
-    SectionView zones = report.section(Section::AcpiTemperature);
-    for (std::size_t i = 0; i < zones.size(); ++i) {
-        zoneFinding(zones, i, out);
-    }
+    eachRowFindings(report, Section::AcpiTemperature, zoneFinding, out);
 }
 
 } // namespace zeq::findings

@@ -1,7 +1,6 @@
-#include <cstdio>
-
 #include "findings/report_text.h"
 #include "findings/rules.h"
+#include "findings/units.h"
 
 namespace zeq::findings {
 
@@ -33,12 +32,6 @@ const WmiFailure* findFailure(std::optional<std::uint32_t> hresult) {
     return nullptr;
 }
 
-std::string hresultText(std::uint32_t hresult) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", hresult);
-    return text;
-}
-
 std::optional<Finding> sectionFinding(const SectionView& section) {
     std::string title(section.title());
     switch (section.state()) {
@@ -52,7 +45,7 @@ std::optional<Finding> sectionFinding(const SectionView& section) {
         Finding finding =
             makeFinding(Severity::Info, "unread.error", "No se pudo leer «" + title + "»", "");
         finding.evidence.push_back(section.evidence(
-            "error", hresultText(section.hresult().value_or(0)) +
+            "error", formatHresult(section.hresult().value_or(0)) +
                          (failure ? std::string(" (") + failure->meaning + ")" : "")));
         return finding;
     }
@@ -90,7 +83,7 @@ void administratorFinding(const ReportView& report, Findings& out) {
         SectionView section = report.section(static_cast<Section>(i));
         const WmiFailure* failure = findFailure(section.hresult());
         if (section.state() == SectionState::Unavailable && failure && failure->accessDenied) {
-            finding.evidence.push_back(section.evidence("error", hresultText(failure->hresult)));
+            finding.evidence.push_back(section.evidence("error", formatHresult(failure->hresult)));
         }
     }
     if (!finding.evidence.empty()) {

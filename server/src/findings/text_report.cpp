@@ -35,23 +35,15 @@ std::string header(std::string_view code, const json& report) {
            "  Ejecutado como administrador: " + elevated + "\n";
 }
 
-std::string evidenceLine(const Evidence& e) {
-    std::string where = e.section + (e.row ? ", fila " + std::to_string(*e.row + 1) : "");
-    return "    " + where + ", " + e.member + ": " + e.value + "\n";
-}
-
 std::string findingsText(const std::vector<Finding>& findings) {
-    FindingCounts counts = countFindings(findings);
-    std::string text = "\nHALLAZGOS: " + std::to_string(counts.critical) + " críticos, " +
-                       std::to_string(counts.warning) + " avisos, " + std::to_string(counts.info) +
-                       " informativos\n";
+    std::string text = "\nHALLAZGOS: " + countsText(countFindings(findings)) + "\n";
     if (findings.empty()) {
         text += "  Nada que señalar.\n";
     }
     for (const Finding& finding : findings) {
         text += "\n[" + std::string(severityLabel(finding.severity)) + "] " + finding.title + "\n";
         for (const Evidence& e : finding.evidence) {
-            text += evidenceLine(e);
+            text += "    " + evidencePlace(e) + ": " + e.value + "\n";
         }
         if (!finding.advice.empty()) {
             text += "  Qué hacer: " + finding.advice + "\n";
@@ -115,7 +107,7 @@ std::string sectionsText(const json& report) {
 std::string textReport(std::string_view code, std::string_view reportBytes) {
     json report = parseReport(reportBytes);
     if (!report.is_object()) {
-        return "Informe " + plainText(code, 40) + "\n" + findingsText(findingsOfBytes(reportBytes));
+        return "Informe " + plainText(code, 40) + "\n" + findingsText(findingsOf(report));
     }
     return header(code, report) + findingsText(findingsOf(report)) + sectionsText(report);
 }

@@ -88,6 +88,12 @@ std::string formatTenthsOfKelvin(std::uint64_t tenths) {
     return formatCelsius(tenthsOfKelvinToCelsius(tenths), 2);
 }
 
+std::string formatHresult(std::uint32_t hresult) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hresult));
+    return text;
+}
+
 std::optional<std::string> formatYesNo(std::string_view wmiBoolean) {
     if (wmiBoolean == "True") {
         return "sí";

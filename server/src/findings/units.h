@@ -37,6 +37,9 @@ std::string formatCelsius(long double celsius, int decimals = 1);
 // An ACPI value in °C with the two decimals it has: "27,85 °C" for 3010.
 std::string formatTenthsOfKelvin(std::uint64_t tenths);
 
+// A WMI error code as Windows writes it: "0x80041003".
+std::string formatHresult(std::uint32_t hresult);
+
 // "sí" for "True", "no" for "False", nullopt for anything else.
 std::optional<std::string> formatYesNo(std::string_view wmiBoolean);
 

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include "base/text_shapes.h"
+
 namespace zeq::http {
 
 namespace {
@@ -10,15 +12,6 @@ bool isIpAddress(const std::string& text) {
     unsigned char buffer[sizeof(in6_addr)];
     return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
            inet_pton(AF_INET6, text.c_str(), buffer) == 1;
-}
-
-std::string trim(const std::string& text) {
-    std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    std::size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
 }
 
 } // namespace
@@ -30,7 +23,7 @@ std::string forwardedClientAddress(const RequestHead& head) {
     }
     std::string chain = head.value("X-Forwarded-For", forwarded - 1);
     std::size_t comma = chain.rfind(',');
-    std::string last = trim(comma == std::string::npos ? chain : chain.substr(comma + 1));
+    std::string last(trimmed(comma == std::string::npos ? chain : chain.substr(comma + 1)));
     return isIpAddress(last) ? last : std::string();
 }
 

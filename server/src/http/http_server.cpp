@@ -105,6 +105,32 @@ class LiveConnection {
     virtual void closeIfStillSending() = 0;
 };
 
+// How many of something (connections, bodies being received) each address
+// group holds. A group is forgotten when its count is back to 0, so that the
+// map holds only the groups with something open.
+class GroupCounts {
+  public:
+    // One more for the group, unless it holds cap already (0: no cap).
+    bool take(const std::string& group, std::size_t cap) {
+        std::size_t& count = counts_[group];
+        if (cap != 0 && count >= cap) {
+            return false; // not a new entry: its count is at least 1
+        }
+        ++count;
+        return true;
+    }
+
+    void give(const std::string& group) {
+        auto entry = counts_.find(group);
+        if (entry != counts_.end() && --entry->second == 0) {
+            counts_.erase(entry);
+        }
+    }
+
+  private:
+    std::unordered_map<std::string, std::size_t> counts_;
+};
+
 struct Server::State {
     Application& app;
     Limits limits;
@@ -113,7 +139,7 @@ struct Server::State {
     std::condition_variable changed;
     bool stopRequested = false;
     std::size_t connections = 0;
-    std::unordered_map<std::string, std::size_t> perGroup;
+    GroupCounts perGroup;
     std::unordered_map<LiveConnection*, std::weak_ptr<LiveConnection>> live;
     SteadyClock::time_point lastCapLog{};
     std::size_t capRefusalsUnlogged = 0;
@@ -123,7 +149,7 @@ struct Server::State {
     std::atomic<bool> acceptFailed{false};
     std::atomic<bool> closedSinceTrim{false};
     std::size_t bodiesAtOnce = 0; // under mutex, as is bodiesPerGroup
-    std::unordered_map<std::string, std::size_t> bodiesPerGroup;
+    GroupCounts bodiesPerGroup;
 
     // Declared after what connections use and before what uses it, so that
     // destroying the io_context (and with it every connection still queued
@@ -157,14 +183,9 @@ struct Server::State {
         if (connections >= limits.maxConnections) {
             return 503;
         }
-        std::size_t& ofGroup = perGroup[group];
-        if (limits.maxConnectionsPerClient != 0 && ofGroup >= limits.maxConnectionsPerClient) {
-            if (ofGroup == 0) {
-                perGroup.erase(group);
-            }
+        if (!perGroup.take(group, limits.maxConnectionsPerClient)) {
             return 429;
         }
-        ++ofGroup;
         ++connections;
         return 0;
     }
@@ -176,12 +197,8 @@ struct Server::State {
         if (bodiesAtOnce >= limits.maxBodiesAtOnce) {
             return 503;
         }
-        if (limits.maxBodiesPerClient != 0) {
-            std::size_t& ofGroup = bodiesPerGroup[group];
-            if (ofGroup >= limits.maxBodiesPerClient) {
-                return 429;
-            }
-            ++ofGroup;
+        if (!bodiesPerGroup.take(group, limits.maxBodiesPerClient)) {
+            return 429;
         }
         ++bodiesAtOnce;
         return 0;
@@ -190,22 +207,14 @@ struct Server::State {
     void releaseBodySlot(const std::string& group) {
         std::lock_guard<std::mutex> lock(mutex);
         --bodiesAtOnce;
-        if (limits.maxBodiesPerClient != 0) {
-            auto entry = bodiesPerGroup.find(group);
-            if (entry != bodiesPerGroup.end() && --entry->second == 0) {
-                bodiesPerGroup.erase(entry);
-            }
-        }
+        bodiesPerGroup.give(group);
     }
 
     void release(LiveConnection* connection, const std::string& group) {
         {
             std::lock_guard<std::mutex> lock(mutex);
             live.erase(connection);
-            auto entry = perGroup.find(group);
-            if (entry != perGroup.end() && --entry->second == 0) {
-                perGroup.erase(entry);
-            }
+            perGroup.give(group);
             --connections;
         }
         closedSinceTrim = true;

@@ -42,19 +42,10 @@ ListingFiller::~ListingFiller() {
 }
 
 void ListingFiller::stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
+    stopSignal_.raise();
     if (thread_.joinable()) {
         thread_.join();
     }
-}
-
-bool ListingFiller::pause(std::chrono::milliseconds length) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return !wake_.wait_for(lock, length, [this] { return stopping_; });
 }
 
 void ListingFiller::run() {
@@ -70,7 +61,7 @@ void ListingFiller::run() {
                 filled_ += written;
                 auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                     std::chrono::steady_clock::now() - start);
-                if (!pause(std::max(took, minimumPause_))) {
+                if (!stopSignal_.pause(std::max(took, minimumPause_))) {
                     writeLogLine("zeq-server: calculado el resumen de " + std::to_string(filled_) +
                                  " informes guardados antes; el resto, al volver a arrancar");
                     return;
@@ -87,7 +78,7 @@ void ListingFiller::run() {
                                      "guardados antes: ") +
                          error.what());
         }
-        if (!pause(kRetryAfterFailure)) {
+        if (!stopSignal_.pause(kRetryAfterFailure)) {
             return;
         }
     }

@@ -2,13 +2,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 
+#include "base/stop_signal.h"
 #include "store/report_reader.h"
 #include "store/report_store.h"
 
@@ -48,15 +47,11 @@ class ListingFiller {
 
   private:
     void run();
-    // Waits for the pause; false when asked to stop.
-    bool pause(std::chrono::milliseconds length);
 
     ReportStore& store_;
     std::string databasePath_;
     std::chrono::milliseconds minimumPause_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
+    StopSignal stopSignal_;
     std::atomic<bool> done_{false};
     std::atomic<std::int64_t> filled_{0};
     std::thread thread_;

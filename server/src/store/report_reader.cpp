@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "base/crypto.h"
+#include "base/text_shapes.h"
 #include "store/receipt_code.h"
 #include "store/report_store.h"
 
@@ -66,14 +66,6 @@ ListCursor cursorOf(const ListedReport& report) {
     return {report.receivedAt, report.code};
 }
 
-std::string_view trimmed(std::string_view text) {
-    std::size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // At most kMaxSearchBytes, cut before a UTF-8 continuation byte, with no
 // control character (the searched fields are a line apart).
 std::string limited(std::string_view text) {
@@ -121,7 +113,7 @@ ReportReader::ReportReader(const std::string& path) : db_(path, Database::Mode::
 ReportReader::~ReportReader() = default;
 
 ListPage ReportReader::list(const ListQuery& query) {
-    std::string search = limited(trimmed(query.search));
+    std::string search = limited(trimmed(query.search, " \t\r\n"));
     if (std::optional<std::string> code = receiptCodeFrom(search)) {
         if (std::optional<ListedReport> report = listed(*code)) {
             ListPage page;
@@ -193,9 +185,7 @@ std::optional<ReadReport> ReportReader::read(std::string_view code) {
     }
     ReadReport report{std::move(*listing), query.columnText(0), query.columnText(1),
                       std::string(query.columnBlob(3))};
-    if (toHex(sha256(report.body)) != query.columnText(2)) {
-        throw StoreError(std::string(code) + ": stored bytes do not match their SHA-256");
-    }
+    requireIntactBytes(code, report.body, query.columnText(2));
     return report;
 }
 

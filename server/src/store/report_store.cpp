@@ -188,6 +188,13 @@ void requireCurrentSchema(Database& db, const std::string& path) {
     }
 }
 
+void requireIntactBytes(std::string_view code, std::string_view bytes,
+                        std::string_view storedSha256) {
+    if (toHex(sha256(bytes)) != storedSha256) {
+        throw StoreError(std::string(code) + ": stored bytes do not match their SHA-256");
+    }
+}
+
 struct ReportStore::Statements {
     explicit Statements(Database& db)
         : insertToken(db, "INSERT OR IGNORE INTO used_tokens(nonce, expires_at) VALUES(?, ?)"),
@@ -375,9 +382,7 @@ std::optional<std::string> ReportStore::body(std::string_view code) {
         return std::nullopt;
     }
     std::string bytes(query.columnBlob(1));
-    if (toHex(sha256(bytes)) != query.columnText(0)) {
-        throw StoreError(std::string(code) + ": stored bytes do not match their SHA-256");
-    }
+    requireIntactBytes(code, bytes, query.columnText(0));
     return bytes;
 }
 

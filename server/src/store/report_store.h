@@ -23,6 +23,11 @@ inline constexpr int kReportSchemaVersion = 2;
 // of an earlier version gets a message saying that `serve` upgrades it.
 void requireCurrentSchema(Database& db, const std::string& path);
 
+// Throws StoreError unless a report's bytes still have the SHA-256 (hex)
+// stored with them: a disk that changed them is not taken at its word.
+void requireIntactBytes(std::string_view code, std::string_view bytes,
+                        std::string_view storedSha256);
+
 // One stored report as the technician's listing shows it.
 struct ReportSummary {
     std::string code;

@@ -21,20 +21,14 @@ RetentionSweeper::~RetentionSweeper() {
 }
 
 void RetentionSweeper::stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
+    stopSignal_.raise();
     if (thread_.joinable()) {
         thread_.join();
     }
 }
 
 void RetentionSweeper::run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_) {
-        lock.unlock();
+    while (!stopSignal_.raised()) {
         try {
             SweepResult result = sweepExpired(store_, retentionDays_, clock_());
             if (result.reports > 0) {
@@ -46,8 +40,7 @@ void RetentionSweeper::run() {
             writeLogLine(std::string("zeq-server: no se pudo aplicar la conservación: ") +
                          error.what());
         }
-        lock.lock();
-        wake_.wait_for(lock, interval_, [this] { return stopping_; });
+        stopSignal_.pause(interval_);
     }
 }
 

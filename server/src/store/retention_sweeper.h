@@ -1,12 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 
 #include "base/clock.h"
+#include "base/stop_signal.h"
 #include "store/report_store.h"
 
 namespace zeq {
@@ -44,9 +43,7 @@ class RetentionSweeper {
     int retentionDays_;
     Clock clock_;
     std::chrono::seconds interval_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
+    StopSignal stopSignal_;
     std::thread thread_;
 };
 

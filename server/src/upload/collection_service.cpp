@@ -1,20 +1,18 @@
 #include "upload/collection_service.h"
 
-#include <arpa/inet.h>
 #include <strings.h>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 
 #include "base/disk_space.h"
 #include "base/request_log.h"
 #include "base/text_shapes.h"
-#include "http/forwarded_for.h"
 #include "http/http_server.h"
+#include "http/listener.h"
 #include "upload/privacy_page.h"
 #include "upload/report_envelope.h"
 
@@ -109,28 +107,13 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
 
 } // namespace
 
-bool isLoopbackAddress(const std::string& address) {
-    in_addr v4{};
-    in6_addr v6{};
-    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) {
-        return (ntohl(v4.s_addr) >> 24) == 127;
-    }
-    if (inet_pton(AF_INET6, address.c_str(), &v6) == 1) {
-        return IN6_IS_ADDR_LOOPBACK(&v6);
-    }
-    return address == "localhost";
-}
-
 struct CollectionService::Handlers : http::Application {
     explicit Handlers(CollectionService& owner) : service(owner) {}
     CollectionService& service;
     std::atomic<std::int64_t> lastDiskWarning{INT64_MIN / 2};
 
     std::string clientAddress(const RequestHead& head) override {
-        // Behind the reverse proxy every peer is the proxy.
-        std::string forwarded =
-            service.usesTls() ? std::string() : http::forwardedClientAddress(head);
-        return forwarded.empty() ? head.peerAddress : forwarded;
+        return http::clientAddressOf(head, service.usesTls());
     }
 
     Response refusal(int status) override {
@@ -297,13 +280,10 @@ CollectionService::CollectionService(ServiceSettings settings, ReportStore& stor
 CollectionService::~CollectionService() = default;
 
 int CollectionService::bind() {
-    if (settings_.certFile.empty() != settings_.keyFile.empty()) {
-        throw std::runtime_error("--cert y --key van juntos");
-    }
-    if (!usesTls() && !isLoopbackAddress(settings_.address)) {
-        throw std::runtime_error("sin --cert y --key solo se admite una dirección local "
-                                 "(127.0.0.1 o ::1) detrás de un proxy inverso con HTTPS");
-    }
+    std::optional<http::TlsFiles> tls = http::listenerTls(
+        settings_.address, settings_.certFile, settings_.keyFile, "--cert y --key van juntos",
+        "sin --cert y --key solo se admite una dirección local (127.0.0.1 o ::1) detrás de un "
+        "proxy inverso con HTTPS");
     http::Limits limits;
     limits.headDeadline = std::chrono::seconds(settings_.headTimeoutSeconds);
     limits.idleTimeout = std::chrono::seconds(settings_.readTimeoutSeconds);
@@ -317,10 +297,6 @@ int CollectionService::bind() {
     limits.shutdownGrace = std::chrono::seconds(settings_.shutdownSeconds);
     limits.workerThreads = settings_.threads;
     server_ = std::make_unique<http::Server>(*handlers_, limits);
-    std::optional<http::TlsFiles> tls;
-    if (usesTls()) {
-        tls = http::TlsFiles{settings_.certFile, settings_.keyFile};
-    }
     return server_->bind(settings_.address, settings_.port, tls);
 }
 

@@ -36,8 +36,6 @@ struct ServiceSettings {
     std::string databaseDirectory = ".";
 };
 
-bool isLoopbackAddress(const std::string& address);
-
 // The HTTP(S) service: GET /api/token.php, POST /api/report.php, GET /privacy.php.
 // Plain HTTP is only for a loopback address behind a reverse proxy, and then the
 // client address is taken from the proxy's X-Forwarded-For.
