@@ -12,7 +12,6 @@
 namespace zeq::findings {
 namespace {
 
-using test::withPrefix;
 using test::FindingsReport;
 using test::kCritical;
 using test::kInfo;
@@ -21,6 +20,7 @@ using test::kWarning;
 using test::onlySeverity;
 using test::orNull;
 using test::text;
+using test::withPrefix;
 using test::withRule;
 
 constexpr std::uint64_t GiB = 1024ULL * 1024 * 1024;

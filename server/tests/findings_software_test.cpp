@@ -187,11 +187,6 @@ TEST(FindingsSoftware, Events) {
          "events.bugcheck",
          kNone,
          nullptr},
-        {{{"1001", wer, "Error", 80}},
-         "events.bugcheck",
-         kCritical,
-         "Pantallazos azules (Windows se detuvo por un error grave): al menos 80 veces en los "
-         "últimos 7 días"},
         // One shutdown usually logs both events: the larger count, not the sum.
         {{{"41", power, "Error", 1}, {"6008", "EventLog", "Error", 1}},
          "events.shutdown",

@@ -28,8 +28,6 @@ TEST(FindingsUnits, Decimals) {
 }
 
 TEST(FindingsUnits, Bytes) {
-    EXPECT_EQ(formatGibibytes(16106127360), "15,0 GiB");
-    EXPECT_EQ(formatGibibytes(1503238553), "1,4 GiB");
     EXPECT_EQ(formatGibibytes(0), "0,0 GiB");
     EXPECT_EQ(formatBytes(512), "512 B");
     EXPECT_EQ(formatBytes(1000), "1,0 KB (1000 B)");
