@@ -18,15 +18,7 @@ namespace zeq::findings {
 namespace {
 
 using json = nlohmann::json;
-using test::describe;
-using test::FindingsReport;
-using test::kCritical;
-using test::kNone;
-using test::kWarning;
-using test::onlySeverity;
-using test::orNull;
-using test::text;
-using test::withRule;
+using namespace test;
 
 TEST(FindingsDisks, HealthBySource) {
     struct Case {

@@ -12,16 +12,7 @@
 namespace zeq::findings {
 namespace {
 
-using test::FindingsReport;
-using test::kCritical;
-using test::kInfo;
-using test::kNone;
-using test::kWarning;
-using test::onlySeverity;
-using test::orNull;
-using test::text;
-using test::withPrefix;
-using test::withRule;
+using namespace test;
 
 constexpr std::uint64_t GiB = 1024ULL * 1024 * 1024;
 
