@@ -43,17 +43,15 @@ TEST(FindingsSoftware, Updates) {
     for (const Case& c : cases) {
         FindingsReport report;
         report.collectedAt(c.collectedAt);
+        std::string label;
         for (const char* date : c.installedOn) {
             report.row(Section::Updates, {{"HotFixID", "KB5034441"},
                                           {"Description", "Security Update"},
                                           {"InstalledOn", text(date)}});
+            label += std::string(orNull(date)) + " ";
         }
         if (c.error != nullptr) {
             report.error(Section::Updates, c.error);
-        }
-        std::string label;
-        for (const char* date : c.installedOn) {
-            label += std::string(orNull(date)) + " ";
         }
         EXPECT_EQ(onlySeverity(withRule(report.findings(), "updates.stale")), c.expected) << label;
     }
