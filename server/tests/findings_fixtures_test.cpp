@@ -56,6 +56,7 @@ void expectFindings(const std::string& fixture, const char* manufacturer, const 
     EXPECT_EQ(read.model, model) << fixture;
     EXPECT_EQ(read.critical, critical) << fixture;
     EXPECT_EQ(read.warning, warning) << fixture;
+    EXPECT_EQ(read.rulesVersion, kRulesVersion) << fixture;
 }
 
 // Windows 10 Pro 22H2 on a Dell OptiPlex, run without administrator rights,
