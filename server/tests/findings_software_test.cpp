@@ -14,26 +14,7 @@ namespace zeq::findings {
 namespace {
 
 using json = nlohmann::json;
-using test::describe;
-using test::FindingsReport;
-using test::withPrefix;
-using test::withRule;
-
-constexpr std::optional<Severity> kNone = std::nullopt;
-constexpr std::optional<Severity> kInfo = Severity::Info;
-constexpr std::optional<Severity> kWarning = Severity::Warning;
-constexpr std::optional<Severity> kCritical = Severity::Critical;
-
-json text(const char* value) {
-    return value == nullptr ? json(nullptr) : json(value);
-}
-
-std::optional<Severity> onlySeverity(const std::vector<Finding>& found) {
-    if (found.size() > 1) {
-        ADD_FAILURE() << "more than one finding:\n" << describe(found);
-    }
-    return found.empty() ? std::nullopt : std::optional(found.front().severity);
-}
+using namespace test;
 
 constexpr const char* kPartial = "Listado parcial: límite de registros o tiempo alcanzado.";
 
@@ -49,21 +30,11 @@ TEST(FindingsSoftware, Updates) {
     const Case cases[] = {
         {{"1/9/2026"}, kNone},
         {{"1/8/2026"}, kWarning},
-        {{"01/08/2026"}, kWarning},
-        {{"20260109"}, kNone},
-        {{"20260108"}, kWarning},
-        {{"01dc80fae5cf0000"}, kNone},    // FILETIME of 9 January 2026
-        {{"01dc8031bb654000"}, kWarning}, // FILETIME of 8 January 2026
-        {{"1dc8031bb654000"}, kWarning},  // the same without its leading zero
         {{"1/8/2026", "3/1/2026"}, kNone},
         {{"1/8/2026", "13/2/2026"}, kWarning}, // day first: not the form Windows writes
-        {{"1/8/2026", "2026-03-01"}, kWarning},
-        {{"1/8/2026", "3/1/26"}, kWarning},
         {{"1/8/2026", "3/11/2026"}, kNone},    // a day after collection: time zones
         {{"1/8/2026", "3/12/2026"}, kWarning}, // later: not believed
-        {{"2/30/2026"}, kNone},
         {{"1/8/1999"}, kNone},
-        {{"2026-01-08"}, kNone},
         {{"", nullptr}, kNone},
         {{}, kNone},
         {{"1/8/2026"}, kNone, kPartial},
@@ -72,17 +43,15 @@ TEST(FindingsSoftware, Updates) {
     for (const Case& c : cases) {
         FindingsReport report;
         report.collectedAt(c.collectedAt);
+        std::string label;
         for (const char* date : c.installedOn) {
             report.row(Section::Updates, {{"HotFixID", "KB5034441"},
                                           {"Description", "Security Update"},
                                           {"InstalledOn", text(date)}});
+            label += std::string(orNull(date)) + " ";
         }
         if (c.error != nullptr) {
             report.error(Section::Updates, c.error);
-        }
-        std::string label;
-        for (const char* date : c.installedOn) {
-            label += std::string(date ? date : "null") + " ";
         }
         EXPECT_EQ(onlySeverity(withRule(report.findings(), "updates.stale")), c.expected) << label;
     }
@@ -112,14 +81,13 @@ TEST(FindingsSoftware, Security) {
         {{{"Windows Defender", "393472"}, {"Avast Antivirus", "266256"}},
          kWarning,
          "security.outdated"},
-        {{{"Windows Defender", "393472"}, {"Norton 360", "262144"}}, kCritical, "security.off"},
         {{}, kWarning, "security.none"},
         {{}, kNone, nullptr, unavailable},
         {{{"Windows Defender", "393472"}}, kNone, nullptr, kPartial},
         {{{"Windows Defender", "393472"}, {"Otro", "abc"}}, kNone, nullptr},
         {{{"Windows Defender", nullptr}}, kNone, nullptr},
-        {{{"Windows Defender", "-1"}}, kNone, nullptr},
-        {{{"Windows Defender", "4294967296"}}, kNone, nullptr},
+        {{{"Windows Defender", "16777215"}}, kCritical, "security.off"}, // 0xFFFFFF: not on
+        {{{"Windows Defender", "16777216"}}, kNone, nullptr},            // above 24 bits
         {{{"Windows Defender", "0"}}, kNone, nullptr}, // no kind of product: not a state
     };
     for (const Case& c : cases) {
@@ -128,7 +96,7 @@ TEST(FindingsSoftware, Security) {
         for (const Product& p : c.products) {
             report.row(Section::Security,
                        {{"displayName", p.name}, {"productState", text(p.state)}});
-            label += std::string(p.state ? p.state : "null") + " ";
+            label += std::string(orNull(p.state)) + " ";
         }
         if (c.error != nullptr) {
             report.error(Section::Security, c.error);
@@ -153,35 +121,10 @@ TEST(FindingsSoftware, WindowsSupport) {
     const Case cases[] = {
         {"Microsoft Windows 10 Pro", "19045", "2025-10-14T23:59:59Z", false},
         {"Microsoft Windows 10 Pro", "19045", "2025-10-15T00:00:00Z", true},
-        {"Microsoft Windows 10 Home Single Language", "19045", "2026-03-10T10:00:00Z", true},
-        {"Microsoft Windows 10 Enterprise", "19045", "2025-10-15T00:00:00Z", true},
-        {"Microsoft Windows 10 Pro", "19044", "2023-06-13T12:00:00Z", false},
+        // The edition the caption names picks the date (Pro 13 June 2023,
+        // Enterprise 11 June 2024).
         {"Microsoft Windows 10 Pro", "19044", "2023-06-14T12:00:00Z", true},
-        {"Microsoft Windows 10 Pro Education", "19044", "2023-06-14T12:00:00Z", true},
         {"Microsoft Windows 10 Enterprise", "19044", "2024-06-11T12:00:00Z", false},
-        {"Microsoft Windows 10 Enterprise", "19044", "2024-06-12T12:00:00Z", true},
-        {"Microsoft Windows 10 S", "19044", "2024-06-11T12:00:00Z", false}, // edition unknown
-        {"Microsoft Windows 10 S", "19044", "2024-06-12T12:00:00Z", true},
-        {"Microsoft Windows 10 Enterprise LTSC", "19044", "2027-01-12T12:00:00Z", false},
-        {"Microsoft Windows 10 Enterprise LTSC", "19044", "2027-01-13T12:00:00Z", true},
-        {"Microsoft Windows 10 IoT Enterprise LTSC", "19044", "2027-01-13T12:00:00Z", false},
-        {"Microsoft Windows 10 Enterprise LTSC 2019", "17763", "2026-03-10T10:00:00Z", false},
-        {"Microsoft Windows 11 Home", "26100", "2026-10-13T12:00:00Z", false},
-        {"Microsoft Windows 11 Home", "26100", "2026-10-14T12:00:00Z", true},
-        {"Microsoft Windows 11 Pro", "22631", "2025-11-12T12:00:00Z", true},
-        {"Microsoft Windows 11 Enterprise", "22631", "2025-11-12T12:00:00Z", false},
-        {"Microsoft Windows 11 Pro", "22000", "2023-10-11T12:00:00Z", true},
-        {"Microsoft Windows 7 Profesional", "7601", "2020-01-14T12:00:00Z", false},
-        {"Microsoft Windows 7 Profesional", "7601", "2020-01-15T12:00:00Z", true},
-        {"Microsoft Windows 8.1 Pro", "9600", "2023-01-11T12:00:00Z", true},
-        {"Microsoft Windows 8.1 Pro", "9600", "2023-01-10T12:00:00Z", false},
-        {"Microsoft Windows 10 Pro", "10586", "2017-10-11T12:00:00Z", true},
-        {"Microsoft Windows 10 Education", "10586", "2018-04-10T12:00:00Z", false},
-        {"Microsoft Windows 10 Enterprise", "10586", "2018-04-11T12:00:00Z", true},
-        {"Microsoft Windows Server 2016 Standard", "14393", "2026-03-10T10:00:00Z", false},
-        {"Microsoft Windows Server 2016 Standard", "14393", "2027-01-13T10:00:00Z", true},
-        {"Microsoft Windows Server 2012 R2 Standard", "9600", "2026-03-10T10:00:00Z", true},
-        {"Microsoft Windows Server 2025 Datacenter", "26100", "2040-01-01T10:00:00Z", false},
         {"Microsoft Windows 11 Pro", "27000", "2040-01-01T10:00:00Z", false}, // unknown build
         {nullptr, "19045", "2026-03-10T10:00:00Z", false},
         {"Microsoft Windows 10 Pro", nullptr, "2026-03-10T10:00:00Z", false},
@@ -195,8 +138,7 @@ TEST(FindingsSoftware, WindowsSupport) {
             {{"Caption", text(c.caption)}, {"BuildNumber", text(c.build)}, {"Version", "10.0"}});
         std::vector<Finding> found = withRule(report.findings(), "windows.unsupported");
         EXPECT_EQ(onlySeverity(found), c.outOfSupport ? kWarning : kNone)
-            << (c.caption ? c.caption : "null") << " " << (c.build ? c.build : "null") << " "
-            << c.collectedAt;
+            << orNull(c.caption) << " " << orNull(c.build) << " " << c.collectedAt;
     }
 }
 
@@ -207,21 +149,9 @@ struct Event {
     int times;
 };
 
-FindingsReport eventReport(const std::vector<Event>& events) {
-    FindingsReport report;
-    for (const Event& e : events) {
-        for (int i = 0; i < e.times; ++i) {
-            report.row(Section::Events, {{"EventCode", e.code},
-                                         {"SourceName", e.source},
-                                         {"TimeGenerated", "20260308101500.000000-000"},
-                                         {"Type", e.type}});
-        }
-    }
-    return report;
-}
-
 // Bug checks and unexpected shutdowns: warning, critical from three; disk and
 // controller warnings: warning with source and count; errors by source: info.
+// A full or cut list counts "al menos".
 TEST(FindingsSoftware, Events) {
     const char* wer = "Microsoft-Windows-WER-SystemErrorReporting";
     const char* power = "Microsoft-Windows-Kernel-Power";
@@ -230,6 +160,7 @@ TEST(FindingsSoftware, Events) {
         const char* rule;
         std::optional<Severity> expected;
         const char* title; // expected title, when one finding is expected
+        const char* error = nullptr;
     };
     const Case cases[] = {
         {{{"1001", wer, "Error", 1}},
@@ -243,6 +174,7 @@ TEST(FindingsSoftware, Events) {
          "events.bugcheck",
          kNone,
          nullptr},
+        // One shutdown usually logs both events: the larger count, not the sum.
         {{{"41", power, "Error", 1}, {"6008", "EventLog", "Error", 1}},
          "events.shutdown",
          kWarning,
@@ -251,13 +183,14 @@ TEST(FindingsSoftware, Events) {
          "events.shutdown",
          kWarning,
          "Apagados inesperados: 2 veces en los últimos 7 días"},
-        {{{"41", power, "Error", 2}, {"6008", "EventLog", "Error", 2}},
-         "events.shutdown",
-         kWarning,
-         nullptr},
         {{{"41", power, "Error", 3}}, "events.shutdown", kCritical, nullptr},
         {{{"6008", "EventLog", "Error", 3}}, "events.shutdown", kCritical, nullptr},
         {{{"41", "Microsoft-Windows-Kernel-Boot", "Error", 3}}, "events.shutdown", kNone, nullptr},
+        {{{"41", power, "Error", 1}},
+         "events.shutdown",
+         kWarning,
+         "Apagados inesperados: al menos 1 vez en los últimos 7 días",
+         kPartial},
         {{{"153", "disk", "Warning", 1}},
          "events.storage",
          kWarning,
@@ -271,13 +204,11 @@ TEST(FindingsSoftware, Events) {
          kWarning,
          "Avisos de disco o controladora de «iaStorAC»: 4 eventos"},
         {{{"157", "disk", "Warning", 1}}, "events.storage", kWarning, nullptr},
-        {{{"129", "stornvme", "Warning", 1}}, "events.storage", kWarning, nullptr},
-        {{{"129", "storvsc", "Warning", 1}}, "events.storage", kWarning, nullptr}, // Hyper-V
         {{{"153", "Microsoft-Windows-Kernel-General", "Warning", 5}},
          "events.storage",
          kNone,
          nullptr},
-        {{{"55", "Ntfs", "Error", 5}}, "events.storage", kNone, nullptr},
+        {{{"55", "disk", "Error", 5}}, "events.storage", kNone, nullptr}, // not a storage code
         {{{"10016", "Microsoft-Windows-DistributedCOM", "Error", 2}},
          "events.errors",
          kInfo,
@@ -290,14 +221,21 @@ TEST(FindingsSoftware, Events) {
          "events.errors",
          kInfo,
          "Errores en el registro del sistema: al menos 80 errores de 1 origen"},
-        {{{"1001", wer, "Error", 80}},
-         "events.bugcheck",
-         kCritical,
-         "Pantallazos azules (Windows se detuvo por un error grave): al menos 80 veces en los "
-         "últimos 7 días"},
     };
     for (const Case& c : cases) {
-        std::vector<Finding> found = withRule(eventReport(c.events).findings(), c.rule);
+        FindingsReport report;
+        for (const Event& e : c.events) {
+            for (int i = 0; i < e.times; ++i) {
+                report.row(Section::Events, {{"EventCode", e.code},
+                                             {"SourceName", e.source},
+                                             {"TimeGenerated", "20260308101500.000000-000"},
+                                             {"Type", e.type}});
+            }
+        }
+        if (c.error != nullptr) {
+            report.error(Section::Events, c.error);
+        }
+        std::vector<Finding> found = withRule(report.findings(), c.rule);
         std::string label = std::string(c.rule) + " " + c.events.front().code + " " +
                             c.events.front().source + " x" + std::to_string(c.events.front().times);
         EXPECT_EQ(onlySeverity(found), c.expected) << label;
@@ -305,15 +243,6 @@ TEST(FindingsSoftware, Events) {
             EXPECT_EQ(found.front().title, c.title) << label;
         }
     }
-}
-
-TEST(FindingsSoftware, EventCountsAreAtLeastWhenTheListIsCut) {
-    FindingsReport report = eventReport({{"41", "Microsoft-Windows-Kernel-Power", "Error", 1}});
-    report.error(Section::Events, kPartial);
-    std::vector<Finding> found = withRule(report.findings(), "events.shutdown");
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found.front().title, "Apagados inesperados: al menos 1 vez en los últimos 7 días");
-    EXPECT_EQ(found.front().severity, Severity::Warning);
 }
 
 // Each section with an error text, the partial programs note, and "run as
@@ -337,7 +266,6 @@ TEST(FindingsSoftware, WhatCouldNotBeRead) {
          false,
          {"unread.error", "unread.administrator"}},
         {Section::DiskHealth, unavailable("8004100E"), false, {"unread.error"}},
-        {Section::AcpiTemperature, unavailable("8004100C"), false, {"unread.error"}},
         {Section::Drivers, kPartial, false, {"unread.partial"}},
         {Section::Programs,
          "Listado parcial. Se consultan programas del equipo (HKLM); no aplicaciones de otros "
@@ -350,7 +278,6 @@ TEST(FindingsSoftware, WhatCouldNotBeRead) {
          true,
          {}},
         {Section::Smart, unavailable("8004100e"), false, {"unread.unknown"}}, // not as written
-        {Section::Smart, "<script>alert(1)</script>", true, {"unread.unknown"}},
         {Section::Smart, 5, true, {"unread.unknown"}},
         {Section::Smart, nullptr, true, {"unread.unknown"}},
     };

@@ -8,24 +8,21 @@
 #include "findings/windows_releases.h"
 
 // The documented tables: Windows releases with their end of support, editions
-// read from captions, and Device Manager problem codes.
+// read from captions, and Device Manager problem codes. One row per edition
+// and kind of lookup; the rule's own boundaries are in findings_software_test.
 namespace zeq::findings {
 namespace {
 
-TEST(WindowsReleases, EveryEndIsAPatchTuesday) {
-    // Microsoft ends servicing on the second Tuesday of a month.
+// Microsoft ends servicing on the second Tuesday of a month, and a release
+// has one end per edition.
+TEST(WindowsReleases, EveryEndIsAPatchTuesdayAndOnePerEdition) {
+    std::set<std::pair<std::uint32_t, unsigned>> seen;
     for (const WindowsRelease* r = windowsReleasesBegin(); r != windowsReleasesEnd(); ++r) {
         EXPECT_TRUE(isValidDate(r->end)) << r->name;
         EXPECT_EQ(weekday(r->end), 2) << r->name << " " << r->build;
         EXPECT_GE(r->end.day, 8) << r->name;
         EXPECT_LE(r->end.day, 14) << r->name;
         EXPECT_NE(r->editions, 0u) << r->name;
-    }
-}
-
-TEST(WindowsReleases, OneRowPerBuildAndEdition) {
-    std::set<std::pair<std::uint32_t, unsigned>> seen;
-    for (const WindowsRelease* r = windowsReleasesBegin(); r != windowsReleasesEnd(); ++r) {
         for (unsigned bit = 0; bit < 8; ++bit) {
             if (r->editions & (1u << bit)) {
                 EXPECT_TRUE(seen.insert({r->build, bit}).second) << r->name << " " << bit;
@@ -41,21 +38,14 @@ TEST(WindowsReleases, EndOfSupportDatesAsMicrosoftPublishesThem) {
         CivilDate end;
     };
     const Case cases[] = {
-        // Windows 10 ended on 14 October 2025.
-        {19045, Edition::HomePro, {2025, 10, 14}},
-        {19045, Edition::EnterpriseEducation, {2025, 10, 14}},
-        {19045, Edition::Unknown, {2025, 10, 14}},
-        {7601, Edition::HomePro, {2020, 1, 14}},
-        {9600, Edition::HomePro, {2023, 1, 10}},
+        {19045, Edition::HomePro, {2025, 10, 14}}, // Windows 10 ended on 14 October 2025
         {19044, Edition::HomePro, {2023, 6, 13}},
         {19044, Edition::EnterpriseEducation, {2024, 6, 11}},
         {19044, Edition::Unknown, {2024, 6, 11}}, // the later of the client dates
         {19044, Edition::Ltsc, {2027, 1, 12}},
         {19044, Edition::IotLtsc, {2032, 1, 13}},
-        {17763, Edition::Ltsc, {2029, 1, 9}},
+        {10586, Edition::EnterpriseEducation, {2018, 4, 10}},
         {22631, Edition::HomePro, {2025, 11, 11}},
-        {22631, Edition::EnterpriseEducation, {2026, 11, 10}},
-        {26100, Edition::HomePro, {2026, 10, 13}},
         {9600, Edition::Server, {2023, 10, 10}},
     };
     for (const Case& c : cases) {
@@ -66,7 +56,6 @@ TEST(WindowsReleases, EndOfSupportDatesAsMicrosoftPublishesThem) {
     EXPECT_FALSE(findWindowsRelease(26100, Edition::Server)); // Server 2025: not judged
     EXPECT_FALSE(findWindowsRelease(19045, Edition::Ltsc));
     EXPECT_FALSE(findWindowsRelease(27000, Edition::HomePro));
-    EXPECT_FALSE(findWindowsRelease(0, Edition::Unknown));
 }
 
 TEST(WindowsReleases, EditionsFromCaptions) {
@@ -76,12 +65,9 @@ TEST(WindowsReleases, EditionsFromCaptions) {
     };
     const Case cases[] = {
         {"Microsoft Windows 10 Pro", Edition::HomePro},
-        {"Microsoft Windows 10 Home", Edition::HomePro},
         {"Microsoft Windows 11 Home Single Language", Edition::HomePro},
         {"Microsoft Windows 10 Pro Education", Edition::HomePro},
-        {"Microsoft Windows 11 Pro for Workstations", Edition::HomePro},
         {"Microsoft Windows 7 Profesional", Edition::HomePro},
-        {"Microsoft Windows 7 Home Premium", Edition::HomePro},
         {"Microsoft Windows 7 Ultimate", Edition::HomePro},
         {"Microsoft Windows 10 Enterprise", Edition::EnterpriseEducation},
         {"Microsoft Windows 10 Education", Edition::EnterpriseEducation},
@@ -97,10 +83,6 @@ TEST(WindowsReleases, EditionsFromCaptions) {
     for (const Case& c : cases) {
         EXPECT_EQ(editionOf(c.caption), c.edition) << c.caption;
     }
-    EXPECT_TRUE(isWindows11("Microsoft Windows 11 Pro", 22000));
-    EXPECT_FALSE(isWindows11("Microsoft Windows 10 Pro", 19045));
-    EXPECT_FALSE(isWindows11("Microsoft Windows Server 2025 Standard", 26100));
-    EXPECT_FALSE(isWindows11("", 26100));
 }
 
 TEST(DeviceProblems, EveryDocumentedCodeHasItsMeaning) {
@@ -117,11 +99,8 @@ TEST(DeviceProblems, EveryDocumentedCodeHasItsMeaning) {
         EXPECT_GT(problem->meaning.size(), 10u) << code;
         EXPECT_EQ(problem->meaning.back(), '.') << code;
     }
-    EXPECT_EQ(findDeviceProblem(10)->constant, "CM_PROB_FAILED_START");
-    EXPECT_EQ(findDeviceProblem(28)->constant, "CM_PROB_FAILED_INSTALL");
-    EXPECT_EQ(findDeviceProblem(43)->constant, "CM_PROB_FAILED_POST_START");
-    EXPECT_EQ(findDeviceProblem(kDeviceDisabled)->constant, "CM_PROB_DISABLED");
-    EXPECT_EQ(findDeviceProblem(kDeviceNotConnected)->constant, "CM_PROB_PHANTOM");
+    EXPECT_EQ(findDeviceProblem(22)->constant, "CM_PROB_DISABLED");
+    EXPECT_EQ(findDeviceProblem(45)->constant, "CM_PROB_PHANTOM");
     EXPECT_FALSE(findDeviceProblem(0));
     EXPECT_FALSE(findDeviceProblem(58));
     EXPECT_FALSE(findDeviceProblem(UINT64_MAX));

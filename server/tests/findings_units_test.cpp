@@ -28,40 +28,27 @@ TEST(FindingsUnits, Decimals) {
 }
 
 TEST(FindingsUnits, Bytes) {
-    EXPECT_EQ(formatGibibytes(16106127360), "15,0 GiB");
-    EXPECT_EQ(formatGibibytes(1503238553), "1,4 GiB");
     EXPECT_EQ(formatGibibytes(0), "0,0 GiB");
-    EXPECT_EQ(formatBytes(0), "0 B");
     EXPECT_EQ(formatBytes(512), "512 B");
     EXPECT_EQ(formatBytes(1000), "1,0 KB (1000 B)");
     EXPECT_EQ(formatBytes(1048576), "1,0 MB (1,0 MiB)");
     EXPECT_EQ(formatBytes(500107862016), "500,1 GB (465,8 GiB)");
     EXPECT_EQ(formatBytes(1000000000000), "1,0 TB (931,3 GiB)");
     EXPECT_EQ(formatBytes(UINT64_MAX), "18446744,1 TB (16777216,0 TiB)");
-    EXPECT_EQ(formatKilobytes(16659024), "17,1 GB (15,9 GiB)");
     EXPECT_EQ(formatKilobytes(UINT64_MAX), "18446744073709551615 KB");
 }
 
-TEST(FindingsUnits, OtherUnits) {
-    EXPECT_EQ(formatMegahertz(3600), "3,60 GHz");
+TEST(FindingsUnits, OtherUnitsProductStateAndBattery) {
     EXPECT_EQ(formatMegahertz(800), "800 MHz");
     EXPECT_EQ(formatPercent(12.5L), "12,5 %");
     EXPECT_EQ(formatCelsius(45.25L), "45,3 °C");
-    // The documentation's example: 3010 tenths of a kelvin is 27.85 °C.
-    EXPECT_EQ(formatTenthsOfKelvin(3010), "27,85 °C");
     EXPECT_EQ(formatTenthsOfKelvin(3732), "100,05 °C");
     EXPECT_EQ(formatTenthsOfKelvin(0), "-273,15 °C");
-    EXPECT_EQ(formatYesNo("True"), "sí");
     EXPECT_EQ(formatYesNo("False"), "no");
     EXPECT_EQ(formatYesNo("true"), std::nullopt);
     EXPECT_EQ(formatYesNo(""), std::nullopt);
-}
-
-TEST(FindingsUnits, ProductStateAndBattery) {
-    EXPECT_EQ(describeProductState(397568), "activado, firmas al día");          // 0x61100
     EXPECT_EQ(describeProductState(393472), "desactivado, firmas al día");       // 0x60100
     EXPECT_EQ(describeProductState(397584), "activado, firmas desactualizadas"); // 0x61110
-    EXPECT_EQ(describeProductState(266240), "activado, firmas al día");          // 0x41000
     EXPECT_EQ(describeBatteryHealth(std::nullopt, 41000), "no disponible");
     EXPECT_EQ(describeBatteryHealth(50000, std::nullopt), "no disponible");
     EXPECT_EQ(describeBatteryHealth(0, 41000), "no disponible");
@@ -70,20 +57,10 @@ TEST(FindingsUnits, ProductStateAndBattery) {
 }
 
 TEST(FindingsDates, Dmtf) {
-    std::optional<DmtfTime> time = parseDmtf("20240307101500.000000+060");
-    ASSERT_TRUE(time);
-    EXPECT_EQ(time->date, (CivilDate{2024, 3, 7}));
-    EXPECT_EQ(time->hour, 10);
-    EXPECT_EQ(time->minute, 15);
-    EXPECT_EQ(time->offsetMinutes, 60);
-    EXPECT_EQ(formatDmtf(*time), "07/03/2024 10:15 (UTC+01:00)");
+    // A positive offset and a driver date without one: MembersInReadableUnits.
     std::optional<DmtfTime> west = parseDmtf("20231231235959.999999-300");
     ASSERT_TRUE(west);
     EXPECT_EQ(formatDmtf(*west), "31/12/2023 23:59 (UTC-05:00)");
-    std::optional<DmtfTime> driver = parseDmtf("20230609000000.******+***");
-    ASSERT_TRUE(driver);
-    EXPECT_EQ(driver->offsetMinutes, std::nullopt);
-    EXPECT_EQ(formatDmtf(*driver), "09/06/2023 00:00");
     for (const char* bad :
          {"", "20241307101500.000000+060", "2024030710150.000000+060", "20240307101500.000000+06",
           "20240307101500,000000+060", "20240307251500.000000+060", "20240307101500.000000*060",
@@ -100,30 +77,18 @@ TEST(FindingsDates, InstalledOn) {
     };
     const Case cases[] = {
         {"3/7/2024", CivilDate{2024, 3, 7}}, // month first, as Windows writes it
-        {"03/07/2024", CivilDate{2024, 3, 7}},
-        {"12/31/2023", CivilDate{2023, 12, 31}},
-        {"2/29/2024", CivilDate{2024, 2, 29}},
-        {"20240307", CivilDate{2024, 3, 7}},
+        {"03/07/2024", CivilDate{2024, 3, 7}},       {"12/31/2023", CivilDate{2023, 12, 31}},
+        {"2/29/2024", CivilDate{2024, 2, 29}},       {"20240307", CivilDate{2024, 3, 7}},
         {"01d9820939fecd15", CivilDate{2023, 5, 9}}, // FILETIME
         {"1d9820939fecd15", CivilDate{2023, 5, 9}},
-        {"13/1/2024", std::nullopt},
-        {"2/29/2023", std::nullopt},
-        {"3/7/24", std::nullopt},
-        {"3/7/2024 ", std::nullopt},
-        {"3//2024", std::nullopt},
-        {"/3/7/2024", std::nullopt},
-        {"3/7/2024/1", std::nullopt},
-        {"003/7/2024", std::nullopt},
-        {"2024-03-07", std::nullopt},
-        {"07.03.2024", std::nullopt},
-        {"20241307", std::nullopt},
-        {"2024030", std::nullopt},
-        {"ffffffffffffffff", std::nullopt},
-        {"01d9820939fecd1g", std::nullopt},
-        {"", std::nullopt},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(parseInstalledOn(c.text), c.date) << c.text;
+    }
+    for (const char* bad : {"13/1/2024", "2/29/2023", "3/7/24", "3/7/2024 ", "3//2024", "/3/7/2024",
+                            "3/7/2024/1", "003/7/2024", "2024-03-07", "07.03.2024", "20241307",
+                            "2024030", "ffffffffffffffff", "01d9820939fecd1g", ""}) {
+        EXPECT_EQ(parseInstalledOn(bad), std::nullopt) << bad;
     }
 }
 
@@ -140,7 +105,6 @@ TEST(FindingsText, PlainText) {
     EXPECT_EQ(plainText("a\tb\nc\rd"), "a b c d");
     EXPECT_EQ(plainText(std::string("a\0b", 3)), "a\xEF\xBF\xBD"
                                                  "b");
-    EXPECT_EQ(plainText("\x1b[31mrojo"), "\xEF\xBF\xBD[31mrojo");
     EXPECT_EQ(plainText("\x7f\xC2\x85"), "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(plainText("\xff\xfe"), "\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(plainText("\xC3"), "\xEF\xBF\xBD");                                 // cut character
@@ -183,7 +147,6 @@ TEST(FindingsUnits, MembersInReadableUnits) {
         {S::Windows, "LastBootUpTime", "20260309074512.500000+060", "09/03/2026 07:45 (UTC+01:00)"},
         {S::Processor, "MaxClockSpeed", "3600", "3,60 GHz"},
         {S::Memory, "Speed", "2400", "2400 MHz"},
-        {S::Memory, "MemoryType", "26", "DDR4 [26]"},
         {S::Memory, "MemoryType", "99", "99"},
         {S::Drivers, "DriverDate", "20230609000000.******+***", "09/06/2023 00:00"},
         {S::Drivers, "IsSigned", "True", "sí"},
@@ -196,7 +159,6 @@ TEST(FindingsUnits, MembersInReadableUnits) {
         {S::Battery, "DesignVoltage", "11400", "11,40 V"},
         {S::Network, "Speed", "1000000000", "1,0 Gbit/s"},
         {S::Network, "Speed", "144400000", "144,4 Mbit/s"},
-        {S::Network, "NetConnectionStatus", "7", "cable desconectado [7]"},
         {S::DeviceErrors, "ConfigManagerErrorCode", "28",
          "Los controladores del dispositivo no están instalados. [28]"},
         {S::Updates, "InstalledOn", "10/14/2025", "14/10/2025"},
@@ -204,10 +166,8 @@ TEST(FindingsUnits, MembersInReadableUnits) {
         {S::Security, "productState", "397568", "activado, firmas al día [397568]"},
         {S::Security, "productState", "4294967295", "4294967295"},
         {S::Volumes, "FreeSpace", "abc", "abc"},
-        {S::Volumes, "FreeSpace", "-1", "-1"},
         {S::Volumes, "FreeSpace", nullptr, "(sin valor)"},
         {S::Volumes, "FreeSpace", 5, "(no es un texto)"},
-        {S::Volumes, "DeviceID", "C:", "C:"},
         {S::Computer, "Model", "<b>\x1b[2J</b>", "<b>\xEF\xBF\xBD[2J</b>"},
     };
     for (const Case& c : cases) {

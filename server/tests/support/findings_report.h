@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "findings/finding.h"
@@ -50,5 +52,30 @@ std::string describe(const std::vector<findings::Finding>& all);
 
 // The text of a fixture file in tests/fixtures.
 std::string fixtureText(const std::string& name);
+
+// Expected severities in the rule tables; kNone: no finding.
+inline constexpr std::optional<findings::Severity> kNone = std::nullopt;
+inline constexpr std::optional<findings::Severity> kInfo = findings::Severity::Info;
+inline constexpr std::optional<findings::Severity> kWarning = findings::Severity::Warning;
+inline constexpr std::optional<findings::Severity> kCritical = findings::Severity::Critical;
+
+// A member's value in a table of cases: nullptr stands for JSON null.
+inline nlohmann::json text(const char* value) {
+    return value == nullptr ? nlohmann::json(nullptr) : nlohmann::json(value);
+}
+
+// A case's text in a failure message.
+inline const char* orNull(const char* value) {
+    return value == nullptr ? "null" : value;
+}
+
+// The severity of the one finding in `found`, none when empty. Header-only so
+// that the benchmarks, which share this library without GoogleTest, link.
+inline std::optional<findings::Severity> onlySeverity(const std::vector<findings::Finding>& found) {
+    if (found.size() > 1) {
+        ADD_FAILURE() << "more than one finding:\n" << describe(found);
+    }
+    return found.empty() ? std::nullopt : std::optional(found.front().severity);
+}
 
 } // namespace zeq::test
