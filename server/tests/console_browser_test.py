@@ -13,6 +13,7 @@ page go to the output folder; those named "-limpia" hold no hostile value.
 Usage: console_browser_test.py ZEQ_SERVER FIXTURES_DIR OUTPUT_DIR
 """
 
+import base64
 import json
 import os
 import re
@@ -80,13 +81,20 @@ def wait_for_ports(log_path, deadline=15):
 
 
 def screenshots(driver, output, name):
-    """The whole page, as wide as a desktop window and as a phone."""
+    """The whole page, as wide as a desktop window and as a phone. The viewport is
+    set through DevTools: a window's size includes the browser's own frame, so the
+    page would be cut by that much, and its height must be read after the new width
+    has laid the page out."""
     for width, suffix in ((1280, ""), (390, "-phone")):
-        driver.set_window_size(width, 900)
-        height = driver.execute_script("return document.documentElement.scrollHeight")
-        driver.set_window_size(width, min(max(height, 600), 6000))
-        driver.save_screenshot(os.path.join(output, name + suffix + ".png"))
-    driver.set_window_size(1280, 900)
+        metrics = {"width": width, "height": 900, "deviceScaleFactor": 1, "mobile": False}
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", metrics)
+        metrics["height"] = min(driver.execute_script(
+            "return document.documentElement.scrollHeight"), 16000)
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", metrics)
+        shot = driver.execute_cdp_cmd("Page.captureScreenshot", {"format": "png"})
+        with open(os.path.join(output, name + suffix + ".png"), "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
+    driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
 
 def main():
